@@ -45,6 +45,8 @@ CASES = {
     "hex_prefix_reads_zero": (b"0x5\n", score(0, 34)),
     "crlf_reply": (b"8\r\n", score(8, 21)),
     "only_first_number": (b"2 3\n", score(2, 19)),
+    # The prompt arrives on a pipe before the reply is written.
+    "prompt_before_reply": (b"7\n", score(7, 93)),
     # Unreadable replies are refused, never read as index 0.
     "letters": (b"abc\n", REFUSED),
     "lone_sign": (b"-\n", REFUSED),
@@ -68,21 +70,18 @@ def check(name, out, err, status, expected):
         )
     if err:
         problems.append("standard error not empty: %s" % show(err))
-    if status != 0:
+    if status is None:
+        problems.append("the prompt did not arrive in full, so no reply was written")
+    elif status != 0:
         problems.append("exit status %d, expected 0" % status)
     for problem in problems:
         print("%s: %s" % (name, problem))
     return not problems
 
 
-def run_case(name, command, newline):
-    reply, expected = CASES[name]
-    try:
-        done = subprocess.run(command, input=reply, capture_output=True, timeout=TIMEOUT)
-    except subprocess.TimeoutExpired:
-        print("%s: no answer within %d s" % (name, TIMEOUT))
-        return False
-    return check(name, done.stdout, done.stderr, done.returncode, expected.replace(b"\n", newline))
+def run_piped(command, reply):
+    done = subprocess.run(command, input=reply, capture_output=True, timeout=TIMEOUT)
+    return done.stdout, done.stderr, done.returncode
 
 
 def read_until(stream, size, deadline):
@@ -99,26 +98,21 @@ def read_until(stream, size, deadline):
     return data
 
 
-def run_prompt(command, newline):
-    """The prompt must arrive on a pipe while the program still waits."""
-    name = "prompt_before_reply"
+def run_prompt_first(command, reply):
+    """Writes the reply only once the whole prompt has arrived; a program
+    that waits without showing its prompt gets no reply and is stopped."""
     with subprocess.Popen(
         command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
     ) as program:
-        deadline = time.monotonic() + TIMEOUT
-        prompt = read_until(program.stdout, len(PROMPT), deadline)
-        if prompt != PROMPT:
-            program.kill()
-            program.wait()
-            return check(name, prompt, b"", 0, PROMPT)
         try:
-            rest, err = program.communicate(b"7\n", timeout=max(deadline - time.monotonic(), 1))
-        except subprocess.TimeoutExpired:
-            program.kill()
-            program.wait()
-            print("%s: no answer within %d s" % (name, TIMEOUT))
-            return False
-        return check(name, prompt + rest, err, program.returncode, score(7, 93).replace(b"\n", newline))
+            deadline = time.monotonic() + TIMEOUT
+            prompt = read_until(program.stdout, len(PROMPT), deadline)
+            if prompt != PROMPT:
+                return prompt, b"", None
+            rest, err = program.communicate(reply, timeout=max(deadline - time.monotonic(), 1))
+            return prompt + rest, err, program.returncode
+        finally:
+            program.kill()  # nothing to do once it has exited
 
 
 def main():
@@ -129,14 +123,17 @@ def main():
     parser.add_argument("command", nargs="*")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(["prompt_before_reply", *CASES]))
+        print("\n".join(CASES))
         return 0
-    newline = b"\r\n" if args.crlf else b"\n"
-    if args.case == "prompt_before_reply":
-        ok = run_prompt(args.command, newline)
-    else:
-        ok = run_case(args.case, args.command, newline)
-    return 0 if ok else 1
+    reply, expected = CASES[args.case]
+    expected = expected.replace(b"\n", b"\r\n" if args.crlf else b"\n")
+    run = run_prompt_first if args.case == "prompt_before_reply" else run_piped
+    try:
+        out, err, status = run(args.command, reply)
+    except subprocess.TimeoutExpired:
+        print("%s: no answer within %d s" % (args.case, TIMEOUT))
+        return 1
+    return 0 if check(args.case, out, err, status, expected) else 1
 
 
 if __name__ == "__main__":
