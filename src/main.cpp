@@ -1,4 +1,6 @@
 // Asks for an index into a fixed table of scores and prints the score there.
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 
@@ -9,7 +11,7 @@ int main() {
 
   // Unsynchronised streams read the reply in blocks instead of a byte at a
   // time. cin stays tied to cout, so the prompt is still flushed before the
-  // read waits, and cout is flushed when the program exits.
+  // read waits.
   std::ios::sync_with_stdio(false);
 
   std::cout << "Enter a score index: ";
@@ -20,6 +22,17 @@ int main() {
               << ".\n";
   } else {
     std::cout << "No such score exists.\n";
+  }
+
+  // An answer that never arrived is a failure, not a success.
+  if (!std::cout.flush()) {
+    std::cerr << "score_lookup: cannot write to standard output";
+    // A failed read may have overwritten the reason; then give none.
+    if (errno != 0 && !std::cin.bad()) {
+      std::cerr << ": " << std::strerror(errno);
+    }
+    std::cerr << '\n';
+    return 1;
   }
   return 0;
 }

@@ -1,139 +1,223 @@
 #!/usr/bin/env python3
 """End-to-end cases for score_lookup.
 
-Each case is a name, the reply written to the program's standard input and
-the exact standard output expected back, prompt included. Every case also
-requires an empty standard error and exit status 0.
+Each case is a name, the reply given on standard input and the exact
+standard output expected back, prompt included. A case may also say what the
+program's standard input and output are, and the exit status and standard
+error it expects; by default both streams are pipes, the status is 0 and
+standard error is empty.
 
     lookup.py --list
-    lookup.py [--crlf] CASE -- [EMULATOR...] PROGRAM
+    lookup.py [--windows] CASE -- [EMULATOR...] PROGRAM
+
+Exit status 77 means the case cannot run where it was asked to.
 """
 
 import argparse
+import collections
 import os
+import re
 import select
 import subprocess
 import sys
+import tempfile
 import time
 
 PROMPT = b"Enter a score index: "
 REFUSED = PROMPT + b"No such score exists.\n"
+WRITE_FAILED = rb"score_lookup: [^\n]*\n"  # the system's reason varies
 TIMEOUT = 20  # seconds; an emulated program starts slowly, a hung one never ends
+SKIPPED = 77
+
+# stdin: "pipe" (the reply is there from the start), "after_prompt" (the
+# reply is written once the whole prompt has arrived), "closed", "directory",
+# or "terminal". stdout: "pipe", "closed", "terminal", or a file to write to.
+# On a terminal both streams are the terminal: the reply is typed once the
+# prompt is on the screen, and the screen shows the echo and \r\n line ends.
+# stderr is a pattern that the whole of standard error must match.
+Case = collections.namedtuple(
+    "Case", "reply expected stdin stdout status stderr",
+    defaults=("pipe", "pipe", 0, b""))
 
 
-def score(index, value):
-    return PROMPT + b"The score at index %d is %d.\n" % (index, value)
+def score(index, value, echo=b""):
+    return PROMPT + echo + b"The score at index %d is %d.\n" % (index, value)
 
 
 CASES = {
     # Lookups at and inside the bounds.
-    "first": (b"0\n", score(0, 34)),
-    "last": (b"9\n", score(9, 62)),
-    "no_line_end": (b"7", score(7, 93)),
+    "first": Case(b"0\n", score(0, 34)),
+    "last": Case(b"9\n", score(9, 62)),
+    "no_line_end": Case(b"7", score(7, 93)),
     # Refusals: outside the table, and outside int.
-    "negative": (b"-1\n", REFUSED),
-    "ten": (b"10\n", REFUSED),
-    "int_max": (b"2147483647\n", REFUSED),
-    "wraps_to_seven": (b"4294967303\n", REFUSED),
-    "below_int_min": (b"-2147483649\n", REFUSED),
+    "negative": Case(b"-1\n", REFUSED),
+    "ten": Case(b"10\n", REFUSED),
+    "int_max": Case(b"2147483647\n", REFUSED),
+    "wraps_to_seven": Case(b"4294967303\n", REFUSED),
+    "below_int_min": Case(b"-2147483649\n", REFUSED),
     # White space, sign and partial reads.
-    "leading_white_space": (b"\n\n \t\v\f\r 7\n", score(7, 93)),
-    "plus_sign": (b"+4\n", score(4, 10)),
-    "trailing_letters": (b"5abc\n", score(5, 1)),
-    "decimal_point": (b"3.9\n", score(3, 46)),
-    "leading_zero_is_decimal": (b"010\n", REFUSED),
-    "hex_prefix_reads_zero": (b"0x5\n", score(0, 34)),
-    "crlf_reply": (b"8\r\n", score(8, 21)),
-    "only_first_number": (b"2 3\n", score(2, 19)),
-    # The prompt arrives on a pipe before the reply is written.
-    "prompt_before_reply": (b"7\n", score(7, 93)),
+    "leading_white_space": Case(b"\n\n \t\v\f\r 7\n", score(7, 93)),
+    "plus_sign": Case(b"+4\n", score(4, 10)),
+    "trailing_letters": Case(b"5abc\n", score(5, 1)),
+    "decimal_point": Case(b"3.9\n", score(3, 46)),
+    "leading_zero_is_decimal": Case(b"010\n", REFUSED),
+    "hex_prefix_reads_zero": Case(b"0x5\n", score(0, 34)),
+    "crlf_reply": Case(b"8\r\n", score(8, 21)),
+    "only_first_number": Case(b"2 3\n", score(2, 19)),
     # Unreadable replies are refused, never read as index 0.
-    "letters": (b"abc\n", REFUSED),
-    "lone_sign": (b"-\n", REFUSED),
-    "sign_then_space": (b"- 5\n", REFUSED),
-    "nul_byte": (b"\0\n", REFUSED),
-    "empty": (b"", REFUSED),
-    "only_white_space": (b" \n\t\n", REFUSED),
+    "letters": Case(b"abc\n", REFUSED),
+    "lone_sign": Case(b"-\n", REFUSED),
+    "sign_then_space": Case(b"- 5\n", REFUSED),
+    "nul_byte": Case(b"\0\n", REFUSED),
+    "empty": Case(b"", REFUSED),
+    "only_white_space": Case(b" \n\t\n", REFUSED),
+    # The prompt is shown before the program waits for the reply.
+    "prompt_before_reply": Case(b"7\n", score(7, 93), stdin="after_prompt"),
+    "terminal_typed": Case(b"7\r", score(7, 93, echo=b"7\n"),
+                           stdin="terminal", stdout="terminal"),
+    "terminal_end_of_input": Case(b"\x04", REFUSED,
+                                  stdin="terminal", stdout="terminal"),
+    # Input that cannot be read is refused like any unreadable reply.
+    "stdin_closed": Case(b"", REFUSED, stdin="closed"),
+    "stdin_directory": Case(b"", REFUSED, stdin="directory"),
+    # An answer that cannot be written is a failure, said on standard error.
+    "stdout_full": Case(b"7\n", b"", stdout="/dev/full",
+                        status=1, stderr=WRITE_FAILED),
+    "stdout_closed": Case(b"7\n", b"", stdout="closed",
+                          status=1, stderr=WRITE_FAILED),
 }
 
 
-def show(data):
-    return repr(data)[1:]  # b'...' without the b
+def cannot_run(case, windows):
+    """Why the case cannot run here, or None."""
+    streams = {case.stdin, case.stdout} - {"pipe", "after_prompt"}
+    if "terminal" in streams and windows:
+        return ("a Windows program sees a terminal only through the console "
+                "host, which redraws the screen with escape sequences instead "
+                "of passing on the program's bytes")
+    if streams and os.name != "posix":
+        return "setting up %s needs a POSIX host" % " and ".join(sorted(streams))
+    return None
 
 
-def check(name, out, err, status, expected):
-    problems = []
-    if out != expected:
-        problems.append(
-            "standard output differs\n  expected: %s\n  actual:   %s"
-            % (show(expected), show(out))
-        )
-    if err:
-        problems.append("standard error not empty: %s" % show(err))
-    if status is None:
-        problems.append("the prompt did not arrive in full, so no reply was written")
-    elif status != 0:
-        problems.append("exit status %d, expected 0" % status)
-    for problem in problems:
-        print("%s: %s" % (name, problem))
-    return not problems
-
-
-def run_piped(command, reply):
-    done = subprocess.run(command, input=reply, capture_output=True, timeout=TIMEOUT)
-    return done.stdout, done.stderr, done.returncode
-
-
-def read_until(stream, size, deadline):
-    """Read up to size bytes from a pipe, or what arrived by the deadline."""
+def read_until(fd, size, deadline):
+    """Read up to size bytes, all until end of file if size is None, or what
+    arrived by the deadline."""
     data = b""
-    while len(data) < size:
+    while size is None or len(data) < size:
         left = deadline - time.monotonic()
-        if left <= 0 or not select.select([stream], [], [], left)[0]:
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
             break
-        chunk = os.read(stream.fileno(), size - len(data))
+        try:
+            chunk = os.read(fd, 4096 if size is None else size - len(data))
+        except OSError:  # a terminal whose other side has closed
+            break
         if not chunk:
             break
         data += chunk
     return data
 
 
-def run_prompt_first(command, reply):
-    """Writes the reply only once the whole prompt has arrived; a program
-    that waits without showing its prompt gets no reply and is stopped."""
-    with subprocess.Popen(
-        command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
-    ) as program:
+def run(command, case):
+    """Runs the program; returns its standard output, standard error and
+    exit status. The status is None when the program did not show the whole
+    prompt before it waited, so it got no reply."""
+    deadline = time.monotonic() + TIMEOUT
+    handed = []  # the program's ends of its streams, closed here once it has them
+    stdin = stdout = subprocess.PIPE
+    if case.stdin == "terminal":
+        import pty  # POSIX only
+        master, terminal = pty.openpty()
+        stdin = stdout = terminal
+        handed.append(terminal)
+    elif case.stdin == "directory":
+        stdin = os.open(tempfile.gettempdir(), os.O_RDONLY)
+        handed.append(stdin)
+    elif case.stdin == "closed":
+        stdin = None
+    if case.stdout.startswith("/"):
+        stdout = os.open(case.stdout, os.O_WRONLY)
+        handed.append(stdout)
+    elif case.stdout == "closed":
+        stdout = None
+    to_close = [fd for fd, kind in ((0, case.stdin), (1, case.stdout)) if kind == "closed"]
+
+    def close_streams():  # in the program, before it starts
+        for fd in to_close:
+            os.close(fd)
+
+    with subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
+                          preexec_fn=close_streams if to_close else None) as program:
+        for fd in handed:
+            os.close(fd)
         try:
-            deadline = time.monotonic() + TIMEOUT
-            prompt = read_until(program.stdout, len(PROMPT), deadline)
-            if prompt != PROMPT:
-                return prompt, b"", None
-            rest, err = program.communicate(reply, timeout=max(deadline - time.monotonic(), 1))
-            return prompt + rest, err, program.returncode
+            screen = b""
+            if case.stdin in ("terminal", "after_prompt"):
+                shown = master if case.stdin == "terminal" else program.stdout.fileno()
+                screen = read_until(shown, len(PROMPT), deadline)
+                if screen != PROMPT:
+                    return screen, b"", None
+            if case.stdin == "terminal":
+                os.write(master, case.reply)
+                screen += read_until(master, None, deadline)
+            reply = case.reply if program.stdin else None
+            out, err = program.communicate(reply, max(deadline - time.monotonic(), 1))
+            return screen + (out or b""), err, program.returncode
         finally:
             program.kill()  # nothing to do once it has exited
+            if case.stdin == "terminal":
+                os.close(master)
+
+
+def show(data):
+    return repr(data)[1:]  # b'...' without the b
+
+
+def check(name, case, out, err, status, line_end):
+    expected = case.expected.replace(b"\n", line_end)
+    problems = []
+    if out != expected:
+        problems.append(
+            "standard output differs\n  expected: %s\n  actual:   %s"
+            % (show(expected), show(out)))
+    if not re.fullmatch(case.stderr, err):
+        problems.append(
+            "standard error differs\n  expected: %s\n  actual:   %s"
+            % (show(case.stderr) if case.stderr else "nothing", show(err)))
+    if status is None:
+        problems.append("the prompt did not arrive in full, so no reply was given")
+    elif status != case.status:
+        problems.append("exit status %d, expected %d" % (status, case.status))
+    for problem in problems:
+        print("%s: %s" % (name, problem))
+    return not problems
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true", help="print the case names")
-    parser.add_argument("--crlf", action="store_true", help="expect \\r\\n line ends")
+    parser.add_argument("--windows", action="store_true",
+                        help="the program is a Windows console program")
     parser.add_argument("case", nargs="?")
     parser.add_argument("command", nargs="*")
     args = parser.parse_args()
     if args.list:
         print("\n".join(CASES))
         return 0
-    reply, expected = CASES[args.case]
-    expected = expected.replace(b"\n", b"\r\n" if args.crlf else b"\n")
-    run = run_prompt_first if args.case == "prompt_before_reply" else run_piped
+    case = CASES[args.case]
+    reason = cannot_run(case, args.windows)
+    if reason:
+        print("%s: skipped: %s" % (args.case, reason))
+        return SKIPPED
+    # A terminal shows each line end as \r\n, and so does the Windows console.
+    on_terminal = case.stdout == "terminal"
+    line_end = b"\r\n" if args.windows or on_terminal else b"\n"
     try:
-        out, err, status = run(args.command, reply)
+        out, err, status = run(args.command, case)
     except subprocess.TimeoutExpired:
         print("%s: no answer within %d s" % (args.case, TIMEOUT))
         return 1
-    return 0 if check(args.case, out, err, status, expected) else 1
+    return 0 if check(args.case, case, out, err, status, line_end) else 1
 
 
 if __name__ == "__main__":
