@@ -1,8 +1,8 @@
 // Asks for an index into a fixed table of scores and prints the score there.
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <iterator>
+#include <system_error>
 
 int main() {
   const int scores[] = {34, 70, 19, 46, 10, 1, 7, 93, 21, 62};
@@ -29,7 +29,7 @@ int main() {
     std::cerr << "score_lookup: cannot write to standard output";
     // A failed read may have overwritten the reason; then give none.
     if (errno != 0 && !std::cin.bad()) {
-      std::cerr << ": " << std::strerror(errno);
+      std::cerr << ": " << std::generic_category().message(errno);
     }
     std::cerr << '\n';
     return 1;
