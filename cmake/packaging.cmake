@@ -1,6 +1,6 @@
 # What cpack makes: a .deb and a .tar.gz of the installed tree on Linux, a
 # .zip on Windows. Each is the same, byte for byte, from any clone of the
-# same commit.
+# same commit (the .deb given the same umask and kind of file system).
 set(CPACK_PACKAGE_NAME score_lookup)
 set(CPACK_PACKAGE_VENDOR "The score_lookup authors")
 set(CPACK_PACKAGE_CONTACT "The score_lookup authors <authors@score-lookup.invalid>")
@@ -14,6 +14,7 @@ file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [[
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   set(ENV{SOURCE_DATE_EPOCH} @SCORE_LOOKUP_SOURCE_DATE_EPOCH@)
 endif()
+# A zip keeps local times: make them the same everywhere.
 set(ENV{TZ} UTC)
 ]] @ONLY)
 
