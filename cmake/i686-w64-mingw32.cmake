@@ -13,10 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C, C++ and thread runtimes go into the .exe: nothing needs to be
-# shipped beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-
 find_program(WINE wine)
 if(WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE})

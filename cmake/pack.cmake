@@ -12,6 +12,17 @@ set(ENV{SOURCE_DATE_EPOCH} ${epoch}) # dpkg-deb, and strip on a PE file
 set(ENV{TZ} UTC) # a zip keeps local times
 set(ENV{LC_ALL} C)
 
+# A package of a program with a runtime linked in must say what that
+# runtime is; one without it would need dependencies that it does not name.
+if(NOT CPACK_SCORE_LOOKUP_LINKAGE MATCHES "^static")
+  message(FATAL_ERROR "The packages hold a statically linked program; this "
+    "build links it ${CPACK_SCORE_LOOKUP_LINKAGE} (SCORE_LOOKUP_STATIC).")
+endif()
+if(NOT CPACK_SCORE_LOOKUP_NOTICES)
+  message(FATAL_ERROR "The packages would not name the runtime linked into "
+    "the program: configure found no dpkg-query or no package owning it.")
+endif()
+
 # CPack stages each component in a folder of its own, if there are several.
 set(staged ${CPACK_TEMPORARY_DIRECTORY})
 if(CPACK_COMPONENTS_ALL)
@@ -63,10 +74,11 @@ if(CPACK_SCORE_LOOKUP_WINDOWS)
   return()
 endif()
 
-# The tarball: the installed tree for any Linux system.
+# The tarball: the installed tree for any Linux system, with the notices.
 find_program(TAR tar REQUIRED)
 find_program(GZIP gzip REQUIRED)
 lay_out(Unspecified ${work}/tar/${name})
+lay_out(notices ${work}/tar/${name})
 settle(${work}/tar)
 set(tarball ${out}/${name}.tar.gz)
 execute_process(
@@ -77,11 +89,8 @@ execute_process(
   COMMAND_ERROR_IS_FATAL ANY)
 list(APPEND packages ${tarball})
 
-# The .deb: the same tree under /usr, with Debian's own files beside it.
-if(NOT CPACK_SCORE_LOOKUP_STATIC)
-  message(FATAL_ERROR "The .deb declares no dependencies, so it is made only "
-    "of a statically linked program (SCORE_LOOKUP_STATIC).")
-endif()
+# The .deb: the same tree under /usr, with Debian's own files instead of the
+# notices, whose texts every Debian system has.
 find_program(DPKG dpkg REQUIRED)
 find_program(DPKG_DEB dpkg-deb REQUIRED)
 set(root ${work}/deb)
@@ -116,10 +125,8 @@ Installed-Size: ${kib}
 Section: ${CPACK_SCORE_LOOKUP_DEB_SECTION}
 Priority: optional
 ")
-if(CPACK_SCORE_LOOKUP_DEB_BUILT_USING)
-  string(APPEND control "Built-Using: ${CPACK_SCORE_LOOKUP_DEB_BUILT_USING}\n")
-endif()
-string(APPEND control "Description: ${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+string(APPEND control "Built-Using: ${CPACK_SCORE_LOOKUP_DEB_BUILT_USING}
+Description: ${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
  ${description}
 ")
 file(WRITE ${root}/DEBIAN/control "${control}")

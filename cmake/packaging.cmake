@@ -18,7 +18,8 @@ endif()
 # What cmake/pack.cmake needs to know; cpack hands on CPACK_* variables.
 set(CPACK_SCORE_LOOKUP_SOURCE_DATE_EPOCH ${SCORE_LOOKUP_SOURCE_DATE_EPOCH})
 set(CPACK_SCORE_LOOKUP_STRIP ${CMAKE_STRIP})
-set(CPACK_SCORE_LOOKUP_STATIC ${SCORE_LOOKUP_STATIC})
+set(CPACK_SCORE_LOOKUP_LINKAGE ${SCORE_LOOKUP_LINKAGE})
+set(CPACK_SCORE_LOOKUP_NOTICES "${SCORE_LOOKUP_NOTICES}")
 set(CPACK_SCORE_LOOKUP_WINDOWS ${WIN32})
 # Debian package names have no underscore; the command keeps its name.
 set(CPACK_SCORE_LOOKUP_DEB_NAME score-lookup)
