@@ -16,11 +16,13 @@ Exit status 77 means the case cannot run where it was asked to.
 import argparse
 import collections
 import os
+import queue
 import re
-import select
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 PROMPT = b"Enter a score index: "
@@ -28,6 +30,8 @@ REFUSED = PROMPT + b"No such score exists.\n"
 WRITE_FAILED = rb"score_lookup: [^\n]*\n"  # the system's reason varies
 TIMEOUT = 20  # seconds; an emulated program starts slowly, a hung one never ends
 SKIPPED = 77
+NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
+NO_ANSWER = "no answer within %d s" % TIMEOUT
 
 # stdin: "pipe" (the reply is there from the start), "after_prompt" (the
 # reply is written once the whole prompt has arrived), "closed", "directory",
@@ -100,34 +104,47 @@ def cannot_run(case, windows):
     return None
 
 
-def read_until(fd, size, deadline):
-    """Read up to size bytes, all until end of file if size is None, or what
-    arrived by the deadline."""
-    data = b""
-    while size is None or len(data) < size:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([fd], [], [], left)[0]:
-            break
-        try:
-            chunk = os.read(fd, 4096 if size is None else size - len(data))
-        except OSError:  # a terminal whose other side has closed
-            break
-        if not chunk:
-            break
-        data += chunk
-    return data
+class Output:
+    """What a pipe or terminal delivers, read on a thread of its own: unlike
+    select(), that works on every host, for pipes too."""
+
+    def __init__(self, fd):
+        self.data = b""
+        self.ended = False
+        self._chunks = queue.Queue()
+        threading.Thread(target=self._read, args=(fd,), daemon=True).start()
+
+    def _read(self, fd):
+        chunk = None
+        while chunk != b"":
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:  # a terminal whose other side has closed
+                chunk = b""
+            self._chunks.put(chunk)
+
+    def wait(self, deadline, done=lambda data: False):
+        """Reads until done(data) holds, the stream ends or the deadline
+        passes; returns whether done(data) holds."""
+        while not self.ended and not done(self.data) and time.monotonic() < deadline:
+            try:  # done() may turn true with no new data, so look again soon
+                chunk = self._chunks.get(timeout=0.05)
+            except queue.Empty:
+                continue
+            self.data += chunk
+            self.ended = not chunk
+        return done(self.data)
 
 
 def run(command, case):
     """Runs the program; returns its standard output, standard error and
-    exit status. The status is None when the program did not show the whole
-    prompt before it waited, so it got no reply."""
+    exit status, or instead of the status why it has none."""
     deadline = time.monotonic() + TIMEOUT
     handed = []  # the program's ends of its streams, closed here once it has them
     stdin = stdout = subprocess.PIPE
     if case.stdin == "terminal":
         import pty  # POSIX only
-        master, terminal = pty.openpty()
+        master, terminal = pty.openpty()  # master stays open for its reader
         stdin = stdout = terminal
         handed.append(terminal)
     elif case.stdin == "directory":
@@ -146,27 +163,47 @@ def run(command, case):
         for fd in to_close:
             os.close(fd)
 
+    # In a session of its own, so that whatever it leaves running can be
+    # ended with it.
     with subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          preexec_fn=close_streams if to_close else None) as program:
+                          preexec_fn=close_streams if to_close else None,
+                          start_new_session=os.name == "posix") as program:
         for fd in handed:
             os.close(fd)
         try:
-            screen = b""
-            if case.stdin in ("terminal", "after_prompt"):
-                shown = master if case.stdin == "terminal" else program.stdout.fileno()
-                screen = read_until(shown, len(PROMPT), deadline)
-                if screen != PROMPT:
-                    return screen, b"", None
+            shown = None
+            if case.stdin == "terminal":
+                shown = Output(master)
+            elif program.stdout:
+                shown = Output(program.stdout.fileno())
+            errors = Output(program.stderr.fileno())
+            if case.stdin in ("terminal", "after_prompt") and not shown.wait(
+                    deadline, lambda data: data == PROMPT):
+                return shown.data, errors.data, NOT_PROMPTED
             if case.stdin == "terminal":
                 os.write(master, case.reply)
-                screen += read_until(master, None, deadline)
-            reply = case.reply if program.stdin else None
-            out, err = program.communicate(reply, max(deadline - time.monotonic(), 1))
-            return screen + (out or b""), err, program.returncode
+            elif program.stdin:
+                try:
+                    os.write(program.stdin.fileno(), case.reply)
+                    program.stdin.close()
+                except OSError:  # it ended without reading
+                    pass
+            try:
+                status = program.wait(max(deadline - time.monotonic(), 0))
+            except subprocess.TimeoutExpired:
+                status = NO_ANSWER
+            for output in (shown, errors):
+                if output:
+                    output.wait(deadline)  # until whatever holds the stream ends
+            return shown.data if shown else b"", errors.data, status
         finally:
-            program.kill()  # nothing to do once it has exited
-            if case.stdin == "terminal":
-                os.close(master)
+            if os.name == "posix":
+                try:
+                    os.killpg(program.pid, signal.SIGKILL)
+                except ProcessLookupError:  # nothing of it is left
+                    pass
+            else:
+                program.kill()
 
 
 def show(data):
@@ -184,8 +221,8 @@ def check(name, case, out, err, status, line_end):
         problems.append(
             "standard error differs\n  expected: %s\n  actual:   %s"
             % (show(case.stderr) if case.stderr else "nothing", show(err)))
-    if status is None:
-        problems.append("the prompt did not arrive in full, so no reply was given")
+    if isinstance(status, str):
+        problems.append(status)
     elif status != case.status:
         problems.append("exit status %d, expected %d" % (status, case.status))
     for problem in problems:
@@ -212,11 +249,7 @@ def main():
     # A terminal shows each line end as \r\n, and so does the Windows console.
     on_terminal = case.stdout == "terminal"
     line_end = b"\r\n" if args.windows or on_terminal else b"\n"
-    try:
-        out, err, status = run(args.command, case)
-    except subprocess.TimeoutExpired:
-        print("%s: no answer within %d s" % (args.case, TIMEOUT))
-        return 1
+    out, err, status = run(args.command, case)
     return 0 if check(args.case, case, out, err, status, line_end) else 1
 
 
