@@ -11,11 +11,13 @@ error is empty.
     lookup.py --list
     lookup.py [--windows] CASE -- [EMULATOR...] PROGRAM
 
-Exit status 77 means the case cannot run where it was asked to.
+Exit status 77 means the case cannot run where it was asked to; the reason
+is printed.
 """
 
 import argparse
 import collections
+import importlib.util
 import os
 import queue
 import re
@@ -34,12 +36,15 @@ TIMEOUT = 20  # seconds; an emulated program starts slowly, a hung one never end
 SKIPPED = 77
 NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
 NO_ANSWER = "no answer within %d s" % TIMEOUT
+SCREEN = (80, 24)  # columns and lines of the terminal
+ENTER = b"\r"
+END_OF_INPUT = b"\x04"  # Ctrl-D
 
 # stdin: "pipe" (the reply is there from the start), "after_prompt" (the
 # reply is written once the whole prompt has arrived), "closed", "directory",
 # or "terminal". stdout: "pipe", "closed", "terminal", or a file to write to.
 # On a terminal both streams are the terminal: the reply is typed once the
-# prompt is on the screen, and the screen shows the echo and \r\n line ends.
+# prompt is on the screen, and what counts is the screen a person sees.
 # stderr is a pattern that the whole of standard error must match.
 Case = collections.namedtuple(
     "Case", "reply expected stdin stdout status stderr",
@@ -48,6 +53,10 @@ Case = collections.namedtuple(
 
 def score(index, echo=b""):
     return PROMPT + echo + b"The score at index %d is %d.\n" % (index, SCORES[index])
+
+
+def typed(keys, expected):
+    return Case(keys, expected, stdin="terminal", stdout="terminal")
 
 
 CASES = {
@@ -71,10 +80,10 @@ CASES = {
                    for reply in (b"abc\n", b"-\n", b"- 5\n", b"\0\n", b"", b" \n\t\n")],
     # The prompt is shown before the program waits for the reply.
     "prompt_before_reply": Case(b"7\n", score(7), stdin="after_prompt"),
-    "terminal_typed": Case(b"7\r", score(7, echo=b"7\n"),
-                           stdin="terminal", stdout="terminal"),
-    "terminal_end_of_input": Case(b"\x04", REFUSED,
-                                  stdin="terminal", stdout="terminal"),
+    # A person at a terminal: the echo of the typed reply, then the answer.
+    "terminal_typed": typed(b"7" + ENTER, score(7, echo=b"7\n")),
+    "terminal_unreadable": typed(b"abc" + ENTER, PROMPT + b"abc\nNo such score exists.\n"),
+    "terminal_end_of_input": typed(END_OF_INPUT, REFUSED),
     # Input that cannot be read is refused like any unreadable reply.
     "stdin_unreadable": [Case(b"", REFUSED, stdin="closed"),
                          Case(b"", REFUSED, stdin="directory")],
@@ -93,6 +102,11 @@ def cannot_run(case, windows):
                 "of passing on the program's bytes")
     if streams and os.name != "posix":
         return "setting up %s needs a POSIX host" % " and ".join(sorted(streams))
+    if "terminal" in streams:
+        if not importlib.util.find_spec("pyte"):
+            return ("%s cannot import pyte, the terminal emulator (Debian package "
+                    "python3-pyte); choose a Python that can with -DPython3_EXECUTABLE"
+                    % sys.executable)
     return None
 
 
@@ -128,15 +142,41 @@ class Output:
         return done(self.data)
 
 
+def screen(data):
+    """The lines that a person sees on a terminal that was sent data, without
+    trailing blanks, and where the cursor is."""
+    import pyte
+    display = pyte.Screen(*SCREEN)
+    pyte.ByteStream(display).feed(data)
+    lines = [line.rstrip() for line in display.display]
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines, (display.cursor.y + 1, display.cursor.x + 1)
+
+
+def prompted(case, data):
+    """Whether the whole prompt is shown, so that the reply can be given."""
+    if case.stdin != "terminal":
+        return data == PROMPT
+    return screen(data) == screen(PROMPT)
+
+
 def run(command, case):
-    """Runs the program; returns its standard output, standard error and
-    exit status, or instead of the status why it has none."""
+    """Runs the program; returns its standard output (on a terminal: what
+    the terminal was sent), standard error and exit status, or instead of the
+    status why it has none."""
     deadline = time.monotonic() + TIMEOUT
     handed = []  # the program's ends of its streams, closed here once it has them
     stdin = stdout = subprocess.PIPE
+    master = None
     if case.stdin == "terminal":
-        import pty  # POSIX only
+        import fcntl
+        import pty
+        import struct
+        import termios
         master, terminal = pty.openpty()  # master stays open for its reader
+        columns, lines = SCREEN
+        fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", lines, columns, 0, 0))
         stdin = stdout = terminal
         handed.append(terminal)
     elif case.stdin == "directory":
@@ -170,7 +210,7 @@ def run(command, case):
                 shown = Output(program.stdout.fileno())
             errors = Output(program.stderr.fileno())
             if case.stdin in ("terminal", "after_prompt") and not shown.wait(
-                    deadline, lambda data: data == PROMPT):
+                    deadline, lambda data: prompted(case, data)):
                 return shown.data, errors.data, NOT_PROMPTED
             if case.stdin == "terminal":
                 os.write(master, case.reply)
@@ -202,6 +242,11 @@ def show(data):
     return repr(data)[1:]  # b'...' without the b
 
 
+def show_screen(data):
+    lines, (line, column) = screen(data)
+    return "%r, cursor on line %d at column %d" % (lines, line, column)
+
+
 def differs(what, expected, actual):
     return "%s differs\n  expected: %s\n  actual:   %s" % (what, expected, actual)
 
@@ -212,6 +257,8 @@ def check(case, out, err, status, windows):
     on_terminal = case.stdout == "terminal"
     expected = case.expected.replace(b"\n", b"\r\n" if windows or on_terminal else b"\n")
     problems = []
+    if on_terminal and screen(out) != screen(expected):
+        problems.append(differs("the screen", show_screen(expected), show_screen(out)))
     if out != expected:
         problems.append(differs("standard output", show(expected), show(out)))
     if not re.fullmatch(case.stderr, err):
