@@ -12,7 +12,8 @@ error is empty.
     lookup.py [--windows] CASE -- [EMULATOR...] PROGRAM
 
 Exit status 77 means the case cannot run where it was asked to; the reason
-is printed.
+is printed, and starts with "platform limit: " when no machine of this kind
+can run it.
 """
 
 import argparse
@@ -36,6 +37,7 @@ TIMEOUT = 20  # seconds; an emulated program starts slowly, a hung one never end
 SKIPPED = 77
 NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
 NO_ANSWER = "no answer within %d s" % TIMEOUT
+PLATFORM_LIMIT = "platform limit: "  # the only skips that .ci/run accepts
 SCREEN = (80, 24)  # columns and lines of the terminal
 ENTER = b"\r"
 END_OF_INPUT = b"\x04"  # Ctrl-D; a Windows console takes Ctrl-Z then Enter
@@ -98,10 +100,11 @@ def cannot_run(case, windows):
     """Why the case cannot run here, or None."""
     streams = {case.stdin, case.stdout} - {"pipe", "after_prompt"}
     if streams and os.name != "posix":
-        return "setting up %s needs a POSIX host" % " and ".join(sorted(streams))
+        return PLATFORM_LIMIT + "setting up %s needs a POSIX host" % " and ".join(
+            sorted(streams))
     if windows and case.reply == END_OF_INPUT:  # so a Windows program under wine
-        return ("wine's console does not end input on Ctrl-Z then Enter, the "
-                "Windows end-of-input keys: the program keeps waiting")
+        return (PLATFORM_LIMIT + "wine's console does not end input on Ctrl-Z then "
+                "Enter, the Windows end-of-input keys: the program keeps waiting")
     if "terminal" in streams:
         if not importlib.util.find_spec("pyte"):
             return ("%s cannot import pyte, the terminal emulator (Debian package "
