@@ -22,7 +22,6 @@ import importlib.util
 import os
 import queue
 import re
-import signal
 import subprocess
 import sys
 import tempfile
@@ -34,6 +33,7 @@ REFUSED = PROMPT + b"No such score exists.\n"
 SCORES = [34, 70, 19, 46, 10, 1, 7, 93, 21, 62]
 WRITE_FAILED = rb"score_lookup: [^\n]*\n"  # the system's reason varies
 TIMEOUT = 20  # seconds; an emulated program starts slowly, a hung one never ends
+QUIET = 1  # seconds without output after which an ended program has said all
 SKIPPED = 77
 NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
 NO_ANSWER = "no answer within %d s" % TIMEOUT
@@ -132,17 +132,29 @@ class Output:
                 chunk = b""
             self._chunks.put(chunk)
 
-    def wait(self, deadline, done=lambda data: False):
+    def wait(self, deadline, done):
         """Reads until done(data) holds, the stream ends or the deadline
         passes; returns whether done(data) holds."""
         while not self.ended and not done(self.data) and time.monotonic() < deadline:
-            try:  # done() may turn true with no new data, so look again soon
-                chunk = self._chunks.get(timeout=0.05)
-            except queue.Empty:
-                continue
-            self.data += chunk
-            self.ended = not chunk
+            self._take(0.05)  # done() may turn true with no new data
         return done(self.data)
+
+    def rest(self, deadline):
+        """Reads what is left once the program has ended: until the stream
+        ends, or nothing more comes for a while. Under wine the desktop
+        process that the console host started holds the terminal open for as
+        long as any program uses the desktop."""
+        while not self.ended and time.monotonic() < deadline and self._take(QUIET):
+            pass
+
+    def _take(self, timeout):
+        try:
+            chunk = self._chunks.get(timeout=timeout)
+        except queue.Empty:
+            return False
+        self.data += chunk
+        self.ended = not chunk
+        return True
 
 
 def screen(data):
@@ -204,11 +216,8 @@ def run(command, case, windows):
         for fd in to_close:
             os.close(fd)
 
-    # In a session of its own, so that what it leaves running (wine's console
-    # host) can be ended with it.
     with subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          preexec_fn=close_streams if to_close else None,
-                          start_new_session=os.name == "posix") as program:
+                          preexec_fn=close_streams if to_close else None) as program:
         for fd in handed:
             os.close(fd)
         try:
@@ -238,16 +247,10 @@ def run(command, case, windows):
                 status = NO_ANSWER
             for output in (shown, errors):
                 if output:
-                    output.wait(deadline)  # until whatever holds the stream ends
+                    output.rest(deadline)
             return shown.data if shown else b"", errors.data, status
         finally:
-            if os.name == "posix":
-                try:
-                    os.killpg(program.pid, signal.SIGKILL)
-                except ProcessLookupError:  # nothing of it is left
-                    pass
-            else:
-                program.kill()
+            program.kill()  # nothing to do once it has ended
 
 
 def show(data):
