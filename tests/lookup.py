@@ -18,7 +18,7 @@ can run it.
 
 import argparse
 import collections
-import importlib.util
+import importlib
 import os
 import queue
 import re
@@ -106,7 +106,9 @@ def cannot_run(case, windows):
         return (PLATFORM_LIMIT + "wine's console does not end input on Ctrl-Z then "
                 "Enter, the Windows end-of-input keys: the program keeps waiting")
     if "terminal" in streams:
-        if not importlib.util.find_spec("pyte"):
+        try:
+            importlib.import_module("pyte")
+        except ImportError:
             return ("%s cannot import pyte, the terminal emulator (Debian package "
                     "python3-pyte); choose a Python that can with -DPython3_EXECUTABLE"
                     % sys.executable)
