@@ -59,7 +59,6 @@ endif()
 run(${CPACK_SCORE_LOOKUP_STRIP} --remove-section=.comment
   --remove-section=.note ${program})
 
-set(packages "")
 if(CPACK_SCORE_LOOKUP_WINDOWS)
   find_program(ZIP zip REQUIRED)
   lay_out(Unspecified ${work}/${name})
@@ -69,8 +68,7 @@ if(CPACK_SCORE_LOOKUP_WINDOWS)
   set(zip ${out}/${name}.zip)
   # -X: no owner and no extra times, only what any unzip reads.
   run(${ZIP} -X -D -q -9 ${zip} ${files} WORKING_DIRECTORY ${work})
-  list(APPEND packages ${zip})
-  set(CPACK_EXTERNAL_BUILT_PACKAGES ${packages})
+  set(CPACK_EXTERNAL_BUILT_PACKAGES ${zip})
   return()
 endif()
 
@@ -87,7 +85,6 @@ execute_process(
   COMMAND ${GZIP} -9n
   WORKING_DIRECTORY ${work}/tar OUTPUT_FILE ${tarball}
   COMMAND_ERROR_IS_FATAL ANY)
-list(APPEND packages ${tarball})
 
 # The .deb: the same tree under /usr, with Debian's own files instead of the
 # notices, whose texts every Debian system has.
@@ -124,8 +121,7 @@ Maintainer: ${CPACK_PACKAGE_CONTACT}
 Installed-Size: ${kib}
 Section: ${CPACK_SCORE_LOOKUP_DEB_SECTION}
 Priority: optional
-")
-string(APPEND control "Built-Using: ${CPACK_SCORE_LOOKUP_DEB_BUILT_USING}
+Built-Using: ${CPACK_SCORE_LOOKUP_DEB_BUILT_USING}
 Description: ${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
  ${description}
 ")
@@ -134,5 +130,4 @@ file(WRITE ${root}/DEBIAN/md5sums "${md5sums}")
 settle(${root})
 set(deb ${out}/${CPACK_SCORE_LOOKUP_DEB_NAME}_${version}_${arch}.deb)
 run(${DPKG_DEB} --root-owner-group -Zxz --build ${root} ${deb})
-list(APPEND packages ${deb})
-set(CPACK_EXTERNAL_BUILT_PACKAGES ${packages})
+set(CPACK_EXTERNAL_BUILT_PACKAGES ${tarball} ${deb})
