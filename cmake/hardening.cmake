@@ -57,10 +57,13 @@ function(score_lookup_link_and_harden target)
       list(APPEND wanted_link_flags -Wl,--dynamicbase -Wl,--nxcompat)
     else()
       list(APPEND wanted_compile_flags -fstack-clash-protection -fcf-protection)
-      # pack-relative-relocs makes the static-pie's start-up relocation
-      # cheaper.
-      list(APPEND wanted_link_flags -Wl,-z,relro -Wl,-z,now
-        -Wl,-z,pack-relative-relocs)
+      list(APPEND wanted_link_flags -Wl,-z,relro -Wl,-z,now)
+      # It makes the static-pie's start-up relocation cheaper. A dynamic
+      # program would need a C library of 2.36 or later for it, which
+      # dpkg-shlibdeps cannot see, so its Depends would be too weak.
+      if(linkage STREQUAL "static-pie")
+        list(APPEND wanted_link_flags -Wl,-z,pack-relative-relocs)
+      endif()
     endif()
     set(CMAKE_REQUIRED_FLAGS -Wformat) # -Werror=format-security needs it
     foreach(flag IN LISTS wanted_compile_flags)
