@@ -1,7 +1,8 @@
-# What cpack makes: a .deb and a .tar.gz on Linux, a .zip on Windows. CPack
-# stages the install; cmake/pack.cmake packs it with Debian's and GNU's own
-# tools, which can give the same bytes from any clone of the same commit,
-# whoever builds it, wherever and whenever.
+# What cpack makes: the portable .tar.gz on Linux, the .zip on Windows; the
+# .deb is dpkg-buildpackage's, from debian/. CPack stages the install;
+# cmake/pack.cmake packs it with GNU's and Info-ZIP's tools, which can give
+# the same bytes from any clone of the same commit, whoever builds it,
+# wherever and whenever.
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_CONTACT "The score_lookup authors <authors@score-lookup.invalid>")
 set(CPACK_GENERATOR External)
@@ -21,15 +22,24 @@ set(CPACK_SCORE_LOOKUP_STRIP ${CMAKE_STRIP})
 set(CPACK_SCORE_LOOKUP_LINKAGE ${SCORE_LOOKUP_LINKAGE})
 set(CPACK_SCORE_LOOKUP_NOTICES "${SCORE_LOOKUP_NOTICES}")
 set(CPACK_SCORE_LOOKUP_WINDOWS ${WIN32})
-# Debian package names have no underscore; the command keeps its name.
-set(CPACK_SCORE_LOOKUP_DEB_NAME score-lookup)
-set(CPACK_SCORE_LOOKUP_DEB_BUILT_USING "${SCORE_LOOKUP_BUILT_USING}")
-set(CPACK_SCORE_LOOKUP_DEB_SECTION utils)
-# The synopsis is the project's description; this is the text below it.
-set(CPACK_SCORE_LOOKUP_DEB_DESCRIPTION
-"score_lookup holds a fixed table of ten scores. It asks once on the console
-for an index, prints the score stored at that index or says that no such
-score exists, and exits. The reply is read as one decimal integer, as C++
-stream extraction reads it; a reply that is not a number is refused.")
-
 include(CPack)
+
+# The source that the licence of the C library linked into the tarball's
+# program asks its distributor to offer beside it. source-archive makes only
+# the project's part, which needs no network.
+if(SCORE_LOOKUP_LIBC_DSC)
+  set(out ${PROJECT_BINARY_DIR}/corresponding-source)
+  set(collect ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUT=${out}
+    -DNAME=${PROJECT_NAME}-${PROJECT_VERSION}
+    -DEPOCH=${SCORE_LOOKUP_SOURCE_DATE_EPOCH})
+  set(script ${PROJECT_SOURCE_DIR}/cmake/corresponding-source.cmake)
+  add_custom_target(source-archive
+    COMMAND ${collect} -P ${script}
+    COMMENT "Archiving the tracked files in ${out}"
+    VERBATIM)
+  add_custom_target(corresponding-source
+    COMMAND ${collect} -DLIBC_SOURCE=${SCORE_LOOKUP_LIBC_SOURCE}
+            -DLIBC_VERSION=${SCORE_LOOKUP_LIBC_VERSION} -P ${script}
+    COMMENT "Collecting the corresponding source in ${out}"
+    VERBATIM)
+endif()

@@ -1,19 +1,19 @@
-# The release is described once, in packaging/changelog: its newest entry
+# The release is described once, in debian/changelog: its newest entry
 # names the version, which must be project(VERSION), and its date is the
 # release's one timestamp (SOURCE_DATE_EPOCH), used in place of the clock.
-set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+set(changelog ${PROJECT_SOURCE_DIR}/debian/changelog)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
 file(STRINGS ${changelog} entry_head LIMIT_COUNT 1)
 file(STRINGS ${changelog} entry_trailer REGEX "^ -- " LIMIT_COUNT 1)
 if(NOT entry_head MATCHES "^score-lookup \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR
-    "packaging/changelog has no entry for ${PROJECT_VERSION} on top")
+    "debian/changelog has no entry for ${PROJECT_VERSION} on top")
 endif()
 
 # A wrong date would silently date the whole release wrongly: accept only
 # one that is real, in UTC, with the weekday that goes with it.
 function(changelog_date_error why)
-  message(FATAL_ERROR "packaging/changelog: ${why} in the line\n"
+  message(FATAL_ERROR "debian/changelog: ${why} in the line\n"
     "${entry_trailer}\n"
     "The date must read like \"Wed, 09 Dec 2026 00:00:00 +0000\".")
 endfunction()
@@ -85,17 +85,5 @@ if(WIN32)
     NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 else()
-  # The man page and the changelog ship compressed the Debian way: gzip -9n
-  # keeps no name and no time in the file.
-  find_program(GZIP gzip REQUIRED)
   configure_file(packaging/score_lookup.1.in score_lookup.1 @ONLY)
-  configure_file(${changelog} changelog COPYONLY)
-  add_custom_command(
-    OUTPUT score_lookup.1.gz changelog.gz
-    COMMAND ${GZIP} -9nkf score_lookup.1 changelog
-    DEPENDS ${PROJECT_BINARY_DIR}/score_lookup.1 ${PROJECT_BINARY_DIR}/changelog
-    COMMENT "Compressing the man page and the changelog"
-    VERBATIM)
-  add_custom_target(score_lookup_docs ALL
-    DEPENDS score_lookup.1.gz changelog.gz)
 endif()

@@ -1,10 +1,9 @@
-# The runtime linked into the program, as the distribution's package manager
-# knows it: the Debian source packages it was built from (the .deb's
-# Built-Using), and NOTICES, the toolchain's own copyright files word for
-# word, which must travel with a binary that has these libraries in it.
-# Both come from dpkg-query; without it there are none, and cpack refuses to
-# make packages.
-set(SCORE_LOOKUP_BUILT_USING "")
+# The runtime linked into a static program, as the distribution's package
+# manager knows it. NOTICES holds the toolchain's own copyright files word
+# for word, which must travel with a binary that has these libraries in it;
+# on Linux it also names the GNU C Library's source package, which the
+# corresponding-source target downloads. Both come from dpkg-query; without
+# it there are none, and cpack refuses to make packages.
 set(SCORE_LOOKUP_NOTICES "")
 if(MSVC OR SCORE_LOOKUP_LINKAGE STREQUAL "dynamic")
   return()
@@ -30,7 +29,6 @@ else()
   set(program score_lookup)
 endif()
 
-set(built_using "")
 set(provenance "")
 set(texts "")
 foreach(archive IN LISTS archives)
@@ -47,23 +45,50 @@ foreach(archive IN LISTS archives)
   set(package ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
   execute_process(
     COMMAND ${DPKG_QUERY} --show
-            "--showformat=\${source:Package} (= \${source:Version})" ${package}
+            "--showformat=\${source:Package} \${source:Version}" ${package}
     OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
-  list(APPEND built_using "${source}")
-  list(APPEND provenance "${archive} from ${package}, built from ${source}")
+  string(REPLACE " " " (= " source_text "${source})")
+  list(APPEND provenance "${archive} from ${package}, built from ${source_text}")
+  if(archive STREQUAL "libc.a")
+    string(REPLACE " " ";" libc_source "${source}")
+  endif()
   file(REAL_PATH /usr/share/doc/${CMAKE_MATCH_1}/copyright copyright)
   list(APPEND texts ${copyright})
 endforeach()
-list(REMOVE_DUPLICATES built_using)
-list(SORT built_using)
-list(JOIN built_using ", " SCORE_LOOKUP_BUILT_USING)
 
 list(REMOVE_DUPLICATES texts)
 list(APPEND texts ${licences})
 list(JOIN provenance "\n  " provenance)
 set(text "${program} has the following runtime libraries linked in:\n\
-\n  ${provenance}\n\nTheir copyright notices and licences follow, as the \
-toolchain that built\nthe program gives them.\n")
+\n  ${provenance}\n")
+if(libc_source)
+  # Debian names a source package's files without the version's epoch.
+  list(GET libc_source 0 SCORE_LOOKUP_LIBC_SOURCE)
+  list(GET libc_source 1 SCORE_LOOKUP_LIBC_VERSION)
+  string(REGEX REPLACE "^[0-9]+:" "" file_version ${SCORE_LOOKUP_LIBC_VERSION})
+  set(SCORE_LOOKUP_LIBC_DSC
+    ${SCORE_LOOKUP_LIBC_SOURCE}_${file_version}.dsc)
+  string(APPEND text "
+The GNU C Library is under the GNU Lesser General Public License 2.1 or
+later, which lets you change the library and link the program against your
+changed copy. Each release of this tarball comes with its corresponding
+source, which holds all you need for that:
+
+  ${PROJECT_NAME}-${PROJECT_VERSION}.tar.gz
+    The program's own source. The release preset builds the program from
+    it again (cmake --workflow --preset release); to link it against your
+    library, add -DCMAKE_EXE_LINKER_FLAGS=-L<folder> with the folder that
+    holds your libc.a.
+
+  ${SCORE_LOOKUP_LIBC_DSC} and the files it lists
+    The library's source, as Debian built the copy that is linked in;
+    dpkg-source -x ${SCORE_LOOKUP_LIBC_DSC} unpacks it.
+")
+endif()
+string(APPEND text "
+Their copyright notices and licences follow, as the toolchain that built
+the program gives them.
+")
 foreach(file IN LISTS texts)
   file(READ ${file} content)
   string(APPEND text "\n\n${file}\n\n${content}")
