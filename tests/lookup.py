@@ -9,11 +9,14 @@ expects; by default both streams are pipes, the status is 0 and standard
 error is empty.
 
     lookup.py --list
-    lookup.py [--windows] CASE -- [EMULATOR...] PROGRAM
+    lookup.py [--windows] [--reasons DIR] CASE -- [EMULATOR...] PROGRAM
+    lookup.py --skipped DIR
 
 Exit status 77 means the case cannot run where it was asked to; the reason
 is printed, and starts with "platform limit: " when no machine of this kind
-can run it.
+can run it. CTest shows no output of a skipped test, so with --reasons the
+reason is also left in DIR, and --skipped prints the reasons left there once
+all the tests have run.
 """
 
 import argparse
@@ -38,6 +41,10 @@ SKIPPED = 77
 NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
 NO_ANSWER = "no answer within %d s" % TIMEOUT
 PLATFORM_LIMIT = "platform limit: "  # the only skips that .ci/run accepts
+# What makes the dynamic loader load a library into a program, where it may
+# open a file before main, on the lowest free descriptor (libfaketime does).
+LOADER_VARIABLES = ("LD_PRELOAD", "LD_AUDIT")
+SYSTEM_PRELOAD = "/etc/ld.so.preload"
 SCREEN = (80, 24)  # columns and lines of the terminal
 ENTER = b"\r"
 END_OF_INPUT = b"\x04"  # Ctrl-D; a Windows console takes Ctrl-Z then Enter
@@ -96,12 +103,32 @@ CASES = {
 }
 
 
+def closed_streams(case):
+    return [name for name, kind in (("stdin", case.stdin), ("stdout", case.stdout))
+            if kind == "closed"]
+
+
+def system_preloads():
+    try:
+        with open(SYSTEM_PRELOAD, "rb") as file:
+            return bool(file.read().split())
+    except OSError:
+        return False
+
+
 def cannot_run(case, windows):
     """Why the case cannot run here, or None."""
     streams = {case.stdin, case.stdout} - {"pipe", "after_prompt"}
     if streams and os.name != "posix":
         return PLATFORM_LIMIT + "setting up %s needs a POSIX host" % " and ".join(
             sorted(streams))
+    # run() leaves LD_PRELOAD out of such a run, but the system's own preloads
+    # cannot be left out.
+    closed = closed_streams(case)
+    if closed and system_preloads():
+        return ("%s loads libraries into every dynamically linked program, and a "
+                "file that one opens before main takes the place of the closed %s; "
+                "empty it to run this case" % (SYSTEM_PRELOAD, " and ".join(closed)))
     if windows and case.reply == END_OF_INPUT:  # so a Windows program under wine
         return (PLATFORM_LIMIT + "wine's console does not end input on Ctrl-Z then "
                 "Enter, the Windows end-of-input keys: the program keeps waiting")
@@ -213,12 +240,19 @@ def run(command, case, windows):
     elif case.stdout == "closed":
         stdout = None
     to_close = [fd for fd, kind in ((0, case.stdin), (1, case.stdout)) if kind == "closed"]
+    environment = None
+    if to_close:
+        # A preloaded library that opens a file would get the closed stream,
+        # and the program would write its answer there.
+        environment = {name: value for name, value in os.environ.items()
+                       if name not in LOADER_VARIABLES}
 
     def close_streams():  # in the program, before it starts
         for fd in to_close:
             os.close(fd)
 
     with subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
+                          env=environment,
                           preexec_fn=close_streams if to_close else None) as program:
         for fd in handed:
             os.close(fd)
@@ -297,27 +331,61 @@ def label(name, case):
     return "%s (%s)" % (name, ", ".join(["reply " + show(case.reply)] + streams))
 
 
+def leave_reason(directory, name, reason):
+    """Keeps why the case was skipped for --skipped; the log has it anyway."""
+    try:
+        os.makedirs(directory, exist_ok=True)
+        with open(os.path.join(directory, name), "w") as file:
+            file.write(reason)
+    except OSError:
+        pass
+
+
+def show_skipped(directory):
+    """Prints the reasons that the cases skipped in the run left behind."""
+    lines = []
+    for name in CASES:
+        try:
+            with open(os.path.join(directory, name)) as file:
+                lines += ["%s: skipped: %s" % (name, reason)
+                          for reason in file.read().splitlines()]
+        except OSError:
+            pass
+    if lines:
+        print("\nWhy the skipped tests did not run:\n" + "\n".join(lines))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true", help="print the case names")
+    parser.add_argument("--skipped", metavar="DIR",
+                        help="print why cases were skipped, from what --reasons left in DIR")
     parser.add_argument("--windows", action="store_true",
                         help="the program is a Windows console program")
+    parser.add_argument("--reasons", metavar="DIR",
+                        help="also leave in DIR why the case is skipped")
     parser.add_argument("case", nargs="?")
     parser.add_argument("command", nargs="*")
     args = parser.parse_args()
     if args.list:
         print("\n".join(CASES))
         return 0
+    if args.skipped:
+        return show_skipped(args.skipped)
     group = CASES[args.case]
     if not isinstance(group, list):
         group = [group]
+    # The cases that can run do, so that one that cannot hides no fault in
+    # the others.
+    reasons = []
+    failed = False
     for case in group:
         reason = cannot_run(case, args.windows)
         if reason:
-            print("%s: skipped: %s" % (args.case, reason))
-            return SKIPPED
-    failed = False
-    for case in group:
+            if reason not in reasons:
+                reasons.append(reason)
+            continue
         out, err, status = run(args.command, case, args.windows)
         problems = check(case, out, err, status, args.windows)
         for problem in problems:
@@ -325,7 +393,13 @@ def main():
         failed = failed or bool(problems)
         if status == NO_ANSWER:
             break  # more hung runs would outlast CTest's time limit
-    return 1 if failed else 0
+    for reason in reasons:
+        print("%s: skipped: %s" % (args.case, reason))
+    if failed:
+        return 1  # CTest shows this output, and the reasons with it
+    if reasons and args.reasons:
+        leave_reason(args.reasons, args.case, "\n".join(reasons) + "\n")
+    return SKIPPED if reasons else 0
 
 
 if __name__ == "__main__":
