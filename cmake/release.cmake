@@ -1,25 +1,27 @@
 # The release is described once, in debian/changelog: its newest entry
-# names the version, which must be project(VERSION), and its date is the
+# names the version, which must be project(VERSION) (a distribution may add
+# its own revision, such as -1, +b1 or ~bpo12+1), and its date is the
 # release's one timestamp (SOURCE_DATE_EPOCH), used in place of the clock.
 set(changelog ${PROJECT_SOURCE_DIR}/debian/changelog)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
 file(STRINGS ${changelog} entry_head LIMIT_COUNT 1)
 file(STRINGS ${changelog} entry_trailer REGEX "^ -- " LIMIT_COUNT 1)
-if(NOT entry_head MATCHES "^score-lookup \\(${PROJECT_VERSION}\\) ")
+string(REPLACE "." "\\." version_pattern ${PROJECT_VERSION})
+if(NOT entry_head MATCHES "^score-lookup \\(${version_pattern}([-+~][^)]*)?\\) ")
   message(FATAL_ERROR
     "debian/changelog has no entry for ${PROJECT_VERSION} on top")
 endif()
 
 # A wrong date would silently date the whole release wrongly: accept only
-# one that is real, in UTC, with the weekday that goes with it.
+# one that is real, with the weekday that goes with it.
 function(changelog_date_error why)
   message(FATAL_ERROR "debian/changelog: ${why} in the line\n"
     "${entry_trailer}\n"
-    "The date must read like \"Wed, 09 Dec 2026 00:00:00 +0000\".")
+    "The date must read like \"Wed, 09 Dec 2026 00:00:00 +0000\" (RFC 5322).")
 endfunction()
 if(NOT entry_trailer MATCHES
-    ">  ([A-Z][a-z][a-z]), ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ([0-9][0-9]):([0-9][0-9]):([0-9][0-9]) \\+0000$")
-  changelog_date_error("no date in UTC (+0000)")
+    ">  ([A-Z][a-z][a-z]), ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ([0-9][0-9]):([0-9][0-9]):([0-9][0-9]) ([-+][0-9][0-9][0-9][0-9])$")
+  changelog_date_error("no date")
 endif()
 set(weekdays Thu Fri Sat Sun Mon Tue Wed) # 1970-01-01 was a Thursday
 set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
@@ -31,6 +33,10 @@ math(EXPR day "${day_text}")
 math(EXPR hour "${CMAKE_MATCH_5}")
 math(EXPR minute "${CMAKE_MATCH_6}")
 math(EXPR second "${CMAKE_MATCH_7}")
+string(SUBSTRING ${CMAKE_MATCH_8} 0 3 offset_hours) # with its sign
+string(SUBSTRING ${CMAKE_MATCH_8} 3 2 offset_minutes)
+math(EXPR offset "${offset_hours}${offset_minutes} / 100 * 3600
+  + ${offset_hours}${offset_minutes} % 100 * 60")
 list(FIND months "${month_name}" month)
 if(month EQUAL -1)
   changelog_date_error("unknown month \"${month_name}\"")
@@ -76,7 +82,7 @@ if(NOT weekday STREQUAL expected_weekday)
   changelog_date_error("${weekday}, but that day is a ${expected_weekday},")
 endif()
 math(EXPR SCORE_LOOKUP_SOURCE_DATE_EPOCH
-  "${days} * 86400 + ${hour} * 3600 + ${minute} * 60 + ${second}")
+  "${days} * 86400 + ${hour} * 3600 + ${minute} * 60 + ${second} - ${offset}")
 set(SCORE_LOOKUP_RELEASE_DATE "${year}-${month_text}-${day_text}")
 
 if(WIN32)
