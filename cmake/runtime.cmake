@@ -71,14 +71,15 @@ if(libc_source)
   string(APPEND text "
 The GNU C Library is under the GNU Lesser General Public License 2.1 or
 later, which lets you change the library and link the program against your
-changed copy. Each release of this tarball comes with its corresponding
-source, which holds all you need for that:
+changed copy. Each release publishes its corresponding source beside this
+tarball, and that source holds all you need for it:
 
   ${PROJECT_NAME}-${PROJECT_VERSION}.tar.gz
-    The program's own source. The release preset builds the program from
-    it again (cmake --workflow --preset release); to link it against your
-    library, add -DCMAKE_EXE_LINKER_FLAGS=-L<folder> with the folder that
-    holds your libc.a.
+    The program's own source. To link it against your library, build it
+    with the release preset, naming the folder that holds your libc.a and
+    its start files (rcrt1.o, crti.o, crtn.o):
+      cmake --preset release -DCMAKE_EXE_LINKER_FLAGS=\"-B<folder> -L<folder>\"
+      cmake --build --preset release
 
   ${SCORE_LOOKUP_LIBC_DSC} and the files it lists
     The library's source, as Debian built the copy that is linked in;

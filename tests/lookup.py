@@ -373,6 +373,8 @@ def main():
         return 0
     if args.skipped:
         return show_skipped(args.skipped)
+    if args.case not in CASES:
+        parser.error("no case %r; --list names them" % args.case)
     group = CASES[args.case]
     if not isinstance(group, list):
         group = [group]
