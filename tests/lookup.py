@@ -331,6 +331,11 @@ def label(name, case):
     return "%s (%s)" % (name, ", ".join(["reply " + show(case.reply)] + streams))
 
 
+def skip_line(name, reason):
+    """How a skip is reported: .ci/run reads these lines in CTest's log."""
+    return "%s: skipped: %s" % (name, reason)
+
+
 def leave_reason(directory, name, reason):
     """Keeps why the case was skipped for --skipped; the log has it anyway."""
     try:
@@ -347,8 +352,7 @@ def show_skipped(directory):
     for name in CASES:
         try:
             with open(os.path.join(directory, name)) as file:
-                lines += ["%s: skipped: %s" % (name, reason)
-                          for reason in file.read().splitlines()]
+                lines += [skip_line(name, reason) for reason in file.read().splitlines()]
         except OSError:
             pass
     if lines:
@@ -396,7 +400,7 @@ def main():
         if status == NO_ANSWER:
             break  # more hung runs would outlast CTest's time limit
     for reason in reasons:
-        print("%s: skipped: %s" % (args.case, reason))
+        print(skip_line(args.case, reason))
     if failed:
         return 1  # CTest shows this output, and the reasons with it
     if reasons and args.reasons:
