@@ -25,13 +25,13 @@ set(CPACK_SCORE_LOOKUP_WINDOWS ${WIN32})
 include(CPack)
 
 # The source that the licence of the C library linked into the tarball's
-# program asks its distributor to offer beside it. source-archive makes only
-# the project's part, which needs no network.
+# program asks its distributor to offer beside it: the project's commit and
+# the library's source package. source-archive makes only the project's
+# part, which needs no network.
 if(SCORE_LOOKUP_LIBC_DSC)
   set(out ${PROJECT_BINARY_DIR}/corresponding-source)
   set(collect ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUT=${out}
-    -DNAME=${PROJECT_NAME}-${PROJECT_VERSION}
-    -DEPOCH=${SCORE_LOOKUP_SOURCE_DATE_EPOCH})
+    -DNAME=${PROJECT_NAME}-${PROJECT_VERSION})
   set(script ${PROJECT_SOURCE_DIR}/cmake/corresponding-source.cmake)
   add_custom_target(source-archive
     COMMAND ${collect} -P ${script}
