@@ -105,6 +105,18 @@ source_key() {
 is_current() { [[ -e $1 && $(cat "$1") == "$(source_key)" ]]; }
 stamp() { source_key >"$1"; }
 
+# build/analysis, a clang preset's folder configured for the tracked files
+# as they are, whose compile_commands.json the analysers read.
+clang_compile_db() {
+  local dir=build/analysis
+  if ! is_current $dir/ci-key; then
+    need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
+    cmake --preset clang -B $dir --fresh -DBUILD_TESTING=OFF >/dev/null
+    stamp $dir/ci-key
+  fi
+  echo $dir
+}
+
 # The packages, built once for the tracked files as they are and reused by
 # every step after that; each function prints what it built. A build that
 # the steps test is never tested here: the steps that test the shipped

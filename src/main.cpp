@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <iostream>
 #include <iterator>
+#include <string>
 #include <system_error>
 
 int main() {
