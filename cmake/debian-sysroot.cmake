@@ -50,10 +50,12 @@ if(NOT in_try_compile)
     message(STATUS "Downloading ${shown}")
     file(REMOVE_RECURSE ${base})
     file(MAKE_DIRECTORY ${base}/apt/lists/partial ${base}/apt/cache ${base}/debs)
-    # The machine's own sources and settings, with lists of our own.
+    # The machine's own sources and settings, with lists of our own, for
+    # debian_arch alone.
     file(WRITE ${base}/apt/apt.conf "\
 Dir::State::Lists \"${base}/apt/lists\";
 Dir::Cache \"${base}/apt/cache\";
+APT::Architecture \"${debian_arch}\";
 #clear APT::Architectures;
 APT::Architectures { \"${debian_arch}\"; };
 Acquire::Languages \"none\";
