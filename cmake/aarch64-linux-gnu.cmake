@@ -1,5 +1,6 @@
 # 64-bit Arm Linux program from Debian's cross compiler (package
-# g++-aarch64-linux-gnu) and the archive's arm64 C library, run under
+# g++-aarch64-linux-gnu) and the archive's arm64 C library, which the first
+# configure downloads (see debian-sysroot.cmake), run under
 # qemu-aarch64-static (package qemu-user-static) for the tests.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

@@ -96,7 +96,7 @@ file(GLOB SCORE_LOOKUP_SYSROOT_DEBS ${base}/debs/*.deb)
 # rest; the kernel's headers, which glibc does not ship, are still the
 # cross compiler's. GCC keeps each folder only where it is named first.
 set(libdir ${CMAKE_SYSROOT}/usr/lib/${toolchain_prefix})
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${libdir}/")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-B\"${libdir}/\"")
 execute_process(
   COMMAND ${CMAKE_CXX_COMPILER} -x c++ -E -v -
   INPUT_FILE /dev/null OUTPUT_QUIET ERROR_VARIABLE compiler_said
