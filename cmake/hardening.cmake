@@ -56,7 +56,12 @@ function(score_lookup_link_and_harden target)
     if(WIN32)
       list(APPEND wanted_link_flags -Wl,--dynamicbase -Wl,--nxcompat)
     else()
-      list(APPEND wanted_compile_flags -fstack-clash-protection -fcf-protection)
+      list(APPEND wanted_compile_flags -fstack-clash-protection)
+      # Control-flow protection, each architecture's own: Intel's CET on
+      # x86, pointer authentication and BTI on 64-bit Arm. The other's flag
+      # fails its check.
+      list(APPEND wanted_compile_flags -fcf-protection
+        -mbranch-protection=standard)
       list(APPEND wanted_link_flags -Wl,-z,relro -Wl,-z,now)
       # It makes the static-pie's start-up relocation cheaper. A dynamic
       # program would need a C library of 2.36 or later for it, which

@@ -29,30 +29,86 @@ else()
   set(program score_lookup)
 endif()
 
+# A cross build may link a C library unpacked from the archive's .deb files
+# into its sysroot (cmake/debian-sysroot.cmake), which no installed package
+# owns: the .deb that holds the file names it.
+find_program(DPKG_DEB dpkg-deb)
+set(sysroot "")
+set(print_flags "")
+if(CMAKE_SYSROOT)
+  file(REAL_PATH ${CMAKE_SYSROOT} sysroot)
+  set(print_flags --sysroot=${CMAKE_SYSROOT})
+endif()
+# The link's own flags, whose -B folders come before the compiler's.
+separate_arguments(link_flags UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS}")
+# Sets VAR to where PATH lies in the sysroot, or to nothing.
+function(in_sysroot path var)
+  set(${var} "" PARENT_SCOPE)
+  if(sysroot)
+    cmake_path(IS_PREFIX sysroot ${path} NORMALIZE inside)
+    if(inside)
+      file(RELATIVE_PATH relative ${sysroot} ${path})
+      set(${var} /${relative} PARENT_SCOPE)
+    endif()
+  endif()
+endfunction()
+
 set(provenance "")
 set(texts "")
 foreach(archive IN LISTS archives)
   execute_process(
-    COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${archive}
+    COMMAND ${CMAKE_CXX_COMPILER} ${print_flags} ${link_flags}
+            -print-file-name=${archive}
     OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
   file(REAL_PATH "${path}" path)
+  in_sysroot(${path} path_in_sysroot)
+  set(package "")
   execute_process(COMMAND ${DPKG_QUERY} --search ${path}
     OUTPUT_VARIABLE owner RESULT_VARIABLE failed ERROR_QUIET)
-  if(failed OR NOT owner MATCHES "^([^:, ]+)(:[a-z0-9]+)?: ")
+  if(NOT failed AND owner MATCHES "^([^:, ]+)(:[a-z0-9]+)?: ")
+    set(package ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+    execute_process(
+      COMMAND ${DPKG_QUERY} --show
+              "--showformat=\${source:Package} \${source:Version}" ${package}
+      OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
+    file(REAL_PATH /usr/share/doc/${CMAKE_MATCH_1}/copyright copyright)
+  elseif(path_in_sysroot AND DPKG_DEB)
+    foreach(deb IN LISTS SCORE_LOOKUP_SYSROOT_DEBS)
+      execute_process(COMMAND ${DPKG_DEB} --contents ${deb}
+        OUTPUT_VARIABLE contents COMMAND_ERROR_IS_FATAL ANY)
+      string(FIND "${contents}" " .${path_in_sysroot}\n" at)
+      if(at GREATER -1)
+        set(format "\${Package} \${Architecture}")
+        string(APPEND format " \${source:Package} \${source:Version}")
+        execute_process(COMMAND ${DPKG_DEB} --show --showformat=${format} ${deb}
+          OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
+        string(REPLACE " " ";" fields "${fields}")
+        list(POP_FRONT fields name arch)
+        set(package ${name}:${arch})
+        list(JOIN fields " " source)
+        file(REAL_PATH ${sysroot}/usr/share/doc/${name}/copyright copyright)
+        break()
+      endif()
+    endforeach()
+  endif()
+  if(NOT package)
     message(WARNING "No package owns ${path}: cpack will make no packages.")
     return()
   endif()
-  set(package ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
-  execute_process(
-    COMMAND ${DPKG_QUERY} --show
-            "--showformat=\${source:Package} \${source:Version}" ${package}
-    OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
   string(REPLACE " " " (= " source_text "${source})")
   list(APPEND provenance "${archive} from ${package}, built from ${source_text}")
   if(archive STREQUAL "libc.a")
+    # Debian's cross compilers bring a copy built by cross-toolchain-base,
+    # whose source package holds no glibc source.
+    if(NOT source MATCHES "^glibc ")
+      message(WARNING "${path} comes from ${package}, built from "
+        "${source_text}, which is not the GNU C Library's own source: the "
+        "source it asks to go with the program cannot be named, and cpack "
+        "will make no packages.")
+      return()
+    endif()
     string(REPLACE " " ";" libc_source "${source}")
   endif()
-  file(REAL_PATH /usr/share/doc/${CMAKE_MATCH_1}/copyright copyright)
   list(APPEND texts ${copyright})
 endforeach()
 
@@ -68,6 +124,10 @@ if(libc_source)
   string(REGEX REPLACE "^[0-9]+:" "" file_version ${SCORE_LOOKUP_LIBC_VERSION})
   set(SCORE_LOOKUP_LIBC_DSC
     ${SCORE_LOOKUP_LIBC_SOURCE}_${file_version}.dsc)
+  set(preset release)
+  if(CMAKE_CROSSCOMPILING) # such as release-aarch64
+    string(APPEND preset -${CMAKE_SYSTEM_PROCESSOR})
+  endif()
   string(APPEND text "
 The GNU C Library is under the GNU Lesser General Public License 2.1 or
 later, which lets you change the library and link the program against your
@@ -75,11 +135,11 @@ changed copy. Each release publishes its corresponding source beside this
 tarball, and that source holds all you need for it:
 
   ${PROJECT_NAME}-${PROJECT_VERSION}.tar.gz
-    The program's own source. To link it against your library, build it
-    with the release preset, naming the folder that holds your libc.a and
-    its start files (rcrt1.o, crti.o, crtn.o):
-      cmake --preset release -DCMAKE_EXE_LINKER_FLAGS=\"-B<folder> -L<folder>\"
-      cmake --build --preset release
+    The program's own source. To link it against your library, build
+    it with the ${preset} preset, naming the folder that holds your
+    libc.a and its start files (rcrt1.o, crti.o, crtn.o):
+      cmake --preset ${preset} -DCMAKE_EXE_LINKER_FLAGS=\"-B<folder> -L<folder>\"
+      cmake --build --preset ${preset}
 
   ${SCORE_LOOKUP_LIBC_DSC} and the files it lists
     The library's source, as Debian built the copy that is linked in;
@@ -92,7 +152,11 @@ the program gives them.
 ")
 foreach(file IN LISTS texts)
   file(READ ${file} content)
-  string(APPEND text "\n\n${file}\n\n${content}")
+  in_sysroot(${file} shown) # where its package installs it
+  if(NOT shown)
+    set(shown ${file})
+  endif()
+  string(APPEND text "\n\n${shown}\n\n${content}")
 endforeach()
 if(WIN32)
   string(REPLACE "\n" "\r\n" text "${text}")
