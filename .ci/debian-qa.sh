@@ -17,8 +17,13 @@ arch=$(dpkg --print-architecture)
 need_subordinate_ids() {
   need /usr/bin/newuidmap=uidmap /usr/sbin/usermod=passwd >&2
   if ! grep -q '^root:' /etc/subuid || ! grep -q '^root:' /etc/subgid; then
-    echo "Giving root the subordinate ids 100000-165535, which user namespaces need." >&2
-    usermod --add-subuids 100000-165535 --add-subgids 100000-165535 root
+    # From 100000, or past every range that other users have.
+    local first last
+    first=$(cat /etc/subuid /etc/subgid 2>/dev/null |
+      awk -F: 'BEGIN { end = 100000 } $3 > 0 && $2 + $3 > end { end = $2 + $3 } END { print end }')
+    last=$((first + 65535))
+    echo "Giving root the subordinate ids $first-$last, which user namespaces need." >&2
+    usermod --add-subuids "$first-$last" --add-subgids "$first-$last" root
   fi
 }
 

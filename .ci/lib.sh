@@ -9,6 +9,9 @@
 # and the functions below. What it builds goes into build/, where the next
 # step that needs it finds it.
 set -euo pipefail
+# A build run as path=$(built_deb) stops the step when it fails, as if it
+# were run alone.
+shopt -s inherit_errexit
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export DEBIAN_FRONTEND=noninteractive
 step_name=$(basename "$0")
@@ -39,11 +42,12 @@ export TMPDIR=$scratch
 
 # apt-get update, once in a whole run of .ci/run. A mirror in mid-sync may
 # fail one index that the install does not need: go on, and let the install
-# decide.
+# decide. Like need, it says what it does on standard error, so that a
+# function whose output is a path may call it.
 apt_update() {
   local stamp=${SCORE_LOOKUP_CI_RUN:-$scratch}/apt-updated
   [[ ! -e $stamp ]] || return 0
-  apt-get update -qq || echo "apt-get update failed on some index; going on"
+  apt-get update -qq >&2 || echo "apt-get update failed on some index; going on" >&2
   touch "$stamp"
 }
 
@@ -58,15 +62,17 @@ need() {
   done
   ((${#wanted[@]})) || return 0
   apt_update
-  # Prefer the release's own suite, where each architecture's index has the
-  # same versions: 32-bit packages must match their 64-bit twins exactly.
-  local release target=()
-  # shellcheck source=/dev/null # the machine's own, not ours to check
-  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  if [[ -n $release ]] && apt-cache policy | grep -q "n=$release,"; then
-    target=(-t "$release")
+  local install=(apt_get install -y -qq --no-install-recommends) release
+  if ! "${install[@]}" --simulate "${wanted[@]}" >/dev/null 2>&1; then
+    # A foreign architecture's package must match its native twin's version,
+    # which its security index, broken on the mirror, may lack: take both
+    # from the release's own suite, where every architecture agrees.
+    # shellcheck source=/dev/null # the machine's own, not ours to check
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    echo "apt cannot install ${wanted[*]} as they are: taking them from $release" >&2
+    install+=(-t "$release")
   fi
-  apt_get install -y -qq --no-install-recommends "${target[@]}" "${wanted[@]}"
+  "${install[@]}" "${wanted[@]}" >&2
 }
 
 # Shows the cases that the last test run in a build folder skipped, and fails
@@ -111,10 +117,25 @@ clang_compile_db() {
   local dir=build/analysis
   if ! is_current $dir/ci-key; then
     need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
-    cmake --preset clang -B $dir --fresh -DBUILD_TESTING=OFF >/dev/null
+    cmake --preset clang -B $dir --fresh -DBUILD_TESTING=OFF >&2
     stamp $dir/ci-key
   fi
   echo $dir
+}
+
+# Fails unless SHIPPED, as its package stripped it, holds BUILT's code and
+# data, section by section (.rodata on ELF, .rdata on PE): what is checked
+# in the unstripped build, whose symbols name main, is what users get.
+same_code() {
+  local shipped=$1 built=$2 objcopy=$3 section
+  for section in .text .rodata .rdata .data; do
+    "$objcopy" -O binary --only-section="$section" "$built" "$scratch/built$section"
+    "$objcopy" -O binary --only-section="$section" "$shipped" "$scratch/shipped$section"
+    cmp -s "$scratch/shipped$section" "$scratch/built$section" ||
+      fail "$shipped differs from $built in $section"
+  done
+  [[ -s $scratch/built.text && ( -s $scratch/built.rodata || -s $scratch/built.rdata ) ]] ||
+    fail "$built has no code or no constant data to compare"
 }
 
 # The packages, built once for the tracked files as they are and reused by
@@ -128,7 +149,7 @@ built_deb() {
   local dir=build/debian
   if ! is_current $dir/key; then
     need /usr/bin/dpkg-buildpackage=dpkg-dev /usr/bin/git=git
-    dpkg-checkbuilddeps 2>/dev/null || { apt_update && apt_get build-dep -y -qq ./; }
+    dpkg-checkbuilddeps 2>/dev/null || { apt_update && apt_get build-dep -y -qq ./ >&2; }
     rm -rf $dir
     copy_source $dir/score-lookup
     (cd $dir/score-lookup && dpkg-buildpackage -us -uc) >&2
@@ -142,6 +163,7 @@ built_deb() {
 built_preset() {
   local preset=$1 dir=build/$1
   if ! is_current "$dir/ci-key"; then
+    rm -f "$dir/ci-key" "$dir"/score_lookup-*.tar.gz "$dir"/score_lookup-*.zip
     {
       cmake --preset "$preset" --fresh -DBUILD_TESTING=OFF >/dev/null
       cmake --build --preset "$preset"
