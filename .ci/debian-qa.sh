@@ -92,39 +92,32 @@ source_package() {
   echo $dir/score-lookup_*.dsc
 }
 
-# Builds a source package with sbuild in the buildd chroot into DIR, the
-# suite inside ("check") or left out as the nocheck profile says ("nocheck");
-# the log is DIR/*_ARCH.build. The caller's DEB_BUILD_OPTIONS and
-# DEB_BUILD_PROFILES do not reach the build.
-sbuild_into() {
-  local dir=$1 dsc=$2 suite=$3 chroot options=() variables=()
+# build/debian-qa/sbuild/ and nocheck/: sbuild's builds of the tracked
+# files in the buildd chroot, the suite inside ("check") or left out as the
+# nocheck profile says ("nocheck"); the log is DIR/*_ARCH.build. Each prints
+# the .deb's path. The caller's DEB_BUILD_OPTIONS and DEB_BUILD_PROFILES do
+# not reach the build.
+sbuilt() {
+  local suite=${1:-check} dir=$qa/sbuild dsc chroot options=() variables=()
   if [[ $suite == nocheck ]]; then
+    dir=$qa/nocheck
     options=(--profiles=nocheck)
     variables=(DEB_BUILD_OPTIONS=nocheck)
   fi
-  chroot=$(chroot_tarball buildd)
-  need_subordinate_ids
-  need /usr/bin/sbuild=sbuild >&2
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  dsc=$(realpath "$dsc")
-  chroot=$(realpath "$chroot")
-  if ! (cd "$dir" && env -u DEB_BUILD_OPTIONS -u DEB_BUILD_PROFILES "${variables[@]}" \
-    sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" --arch="$arch" \
-    --no-run-lintian --no-run-piuparts --no-run-autopkgtest --no-source-only-changes \
-    "${options[@]}" "$dsc" >&2); then
-    tail -n 80 "$dir"/*_"$arch".build >&2 || true
-    fail "sbuild failed; its log is $dir/$(basename "$dsc" .dsc)_$arch.build"
-  fi
-}
-
-# build/debian-qa/sbuild/ and nocheck/: sbuild's builds of the tracked
-# files, with the suite inside and without. Each prints the .deb's path.
-sbuilt() {
-  local suite=${1:-check} dir=$qa/sbuild
-  [[ $suite == check ]] || dir=$qa/$suite
   if ! is_current "$dir/key"; then
-    sbuild_into "$dir" "$(source_package)" "$suite"
+    dsc=$(realpath "$(source_package)")
+    chroot=$(realpath "$(chroot_tarball buildd)")
+    need_subordinate_ids
+    need /usr/bin/sbuild=sbuild >&2
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    if ! (cd "$dir" && env -u DEB_BUILD_OPTIONS -u DEB_BUILD_PROFILES "${variables[@]}" \
+      sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" --arch="$arch" \
+      --no-run-lintian --no-run-piuparts --no-run-autopkgtest --no-source-only-changes \
+      "${options[@]}" "$dsc" >&2); then
+      tail -n 80 "$dir"/*_"$arch".build >&2 || true
+      fail "sbuild failed; its log is $dir/$(basename "$dsc" .dsc)_$arch.build"
+    fi
     stamp "$dir/key"
   fi
   echo "$dir"/score-lookup_*_"$arch".deb
