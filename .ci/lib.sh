@@ -108,8 +108,35 @@ copy_source() {
 source_key() {
   git ls-files -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
 }
-is_current() { [[ -e $1 && $(cat "$1") == "$(source_key)" ]]; }
-stamp() { source_key >"$1"; }
+# A second argument names what else the build depends on.
+is_current() { [[ -e $1 && $(cat "$1") == "$(source_key) ${2:-}" ]]; }
+stamp() { echo "$(source_key) ${2:-}" >"$1"; }
+
+# The version of glibc that the static programs link: this machine's
+# libc6-dev, upgraded first, once in a run, to the archive's, whose source
+# package the archive keeps only while it is current.
+libc_version() {
+  local upgraded=${SCORE_LOOKUP_CI_RUN:-$scratch}/libc-upgraded
+  if [[ ! -e $upgraded ]]; then
+    apt_update
+    apt_get install -y -qq --no-install-recommends --only-upgrade libc6-dev >&2
+    touch "$upgraded"
+  fi
+  dpkg-query --show --showformat='${source:Version}' "libc6-dev:$(dpkg --print-architecture)"
+}
+
+# Collects a static preset's corresponding source, and prints the .dsc of
+# glibc at VERSION in it, checked against the files that it lists.
+libc_source_of() {
+  local preset=$1 version=$2 dsc
+  need /usr/bin/dscverify=devscripts
+  .ci/with-deb-src cmake --build --preset "$preset" --target corresponding-source >&2
+  dsc=build/$preset/corresponding-source/glibc_${version#*:}.dsc
+  [[ $(grep -m 1 '^Version: ' "$dsc") == "Version: $version" ]] ||
+    fail "$dsc is not glibc $version"
+  dscverify --no-sig-check "$dsc" >&2 # apt checked the signed index it came from
+  echo "$dsc"
+}
 
 # build/analysis, a clang preset's folder configured for the tracked files
 # as they are, whose compile_commands.json the analysers read.
@@ -138,6 +165,37 @@ same_code() {
     fail "$built has no code or no constant data to compare"
 }
 
+# Fails unless checksec finds each protection of a hardened ELF program in
+# PROGRAM. In a static one (second argument "static") it finds the canary
+# only through symbols, which stripping removes, and the C library in it
+# always has one: main_has_canary looks in main instead.
+checksec_hardened() {
+  local program=$1 fields=1-6 got
+  local expected='Full RELRO,Canary found,NX enabled,PIE enabled,No RPATH,No RUNPATH'
+  if [[ ${2:-} == static ]]; then
+    fields=1,3-6
+    expected='Full RELRO,NX enabled,PIE enabled,No RPATH,No RUNPATH'
+  fi
+  got=$(checksec --format=csv --file="$program" | cut -d, -f"$fields")
+  echo "$got"
+  [[ $got == "$expected" ]] || fail "$program lacks a protection: $got"
+}
+
+# Prints the disassembly of the function MAIN (main, or _main on 32-bit
+# Windows) in the unstripped BUILT, with the target's OBJDUMP.
+disassembled() {
+  local built=$1 objdump=$2 main=$3
+  "$objdump" -d --no-show-raw-insn "$built" | awk -v main="<$main>:" '$2 == main, /^$/'
+}
+
+# A stack protector that guards main calls __stack_chk_fail from it, on every
+# architecture; the unstripped build names both.
+main_has_canary() {
+  local built=$1 objdump=$2 main=${3:-main}
+  grep -q '<_*__stack_chk_fail' <<<"$(disassembled "$built" "$objdump" "$main")" ||
+    fail "$main in $built checks no stack canary"
+}
+
 # The packages, built once for the tracked files as they are and reused by
 # every step after that; each function prints what it built. A build that
 # the steps test is never tested here: the steps that test the shipped
@@ -159,30 +217,27 @@ built_deb() {
   echo $dir/score-lookup_*_"$(dpkg --print-architecture)".deb
 }
 
-# Configures, builds and packs a preset with cpack, without its tests.
+# Configures, builds and packs a preset with cpack, without its tests; a
+# second argument is as is_current's.
 built_preset() {
-  local preset=$1 dir=build/$1
-  if ! is_current "$dir/ci-key"; then
+  local preset=$1 dir=build/$1 depends=${2:-}
+  if ! is_current "$dir/ci-key" "$depends"; then
     rm -f "$dir/ci-key" "$dir"/score_lookup-*.tar.gz "$dir"/score_lookup-*.zip
     {
       cmake --preset "$preset" --fresh -DBUILD_TESTING=OFF >/dev/null
       cmake --build --preset "$preset"
       cpack --preset "$preset"
     } >&2
-    stamp "$dir/ci-key"
+    stamp "$dir/ci-key" "$depends"
   fi
 }
 
 # build/release/score_lookup-*-linux-x86_64.tar.gz, the static-pie.
 built_tarball() {
   need /usr/bin/cmake=cmake /usr/bin/g++=g++ /usr/bin/dpkg-query=dpkg
-  # Its corresponding source is glibc's source package at the version
-  # linked in, which the archive keeps only while it is current.
-  if ! is_current build/release/ci-key; then
-    apt_update >&2
-    apt_get install -y -qq --no-install-recommends --only-upgrade libc6-dev >&2
-  fi
-  built_preset release
+  local libc
+  libc=$(libc_version)
+  built_preset release "glibc $libc"
   echo build/release/score_lookup-*-linux-*.tar.gz
 }
 
