@@ -332,7 +332,7 @@ def label(name, case):
 
 
 def skip_line(name, reason):
-    """How a skip is reported: .ci/run reads these lines in CTest's log."""
+    """How a skip is reported: CI reads these lines in CTest's log."""
     return "%s: skipped: %s" % (name, reason)
 
 
