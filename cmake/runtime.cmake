@@ -1,8 +1,8 @@
 # The runtime linked into a static program, as the distribution's package
 # manager knows it. NOTICES holds the toolchain's own copyright files word
 # for word, which must travel with a binary that has these libraries in it;
-# on Linux it also names the GNU C Library's source package, which the
-# corresponding-source target downloads. Both come from dpkg-query; without
+# on Linux it also names the GNU C Library's source package, which each
+# release publishes beside the tarball. Both come from dpkg-query; without
 # it there are none, and cpack refuses to make packages.
 set(SCORE_LOOKUP_NOTICES "")
 if(MSVC OR SCORE_LOOKUP_LINKAGE STREQUAL "dynamic")
