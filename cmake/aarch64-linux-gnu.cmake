@@ -12,9 +12,10 @@ set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++)
 # updates; its source package holds no glibc source either.
 set(libdir /usr/lib/${toolchain_prefix})
 if(NOT EXISTS ${libdir}/libc.a)
-  message(FATAL_ERROR "No ${libdir}/libc.a: this build links Debian's arm64 "
-    "C library. Install the package libc6-dev:arm64, after "
-    "`dpkg --add-architecture arm64`.")
+  # Leading spaces keep CMake from breaking the lines.
+  message(FATAL_ERROR " No ${libdir}/libc.a: this build links Debian's C\n"
+    " library for arm64. Install the package libc6-dev:arm64, after\n"
+    "   dpkg --add-architecture arm64")
 endif()
 
 # The cross compiler searches its own C library first: -B and -L put the
