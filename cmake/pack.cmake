@@ -3,10 +3,26 @@
 # zone, locale and file system must not show: the program is stripped the
 # Debian way, and every file owned by root, given fixed modes and the
 # release's time, and packed in name order.
+
+# The release's time is its changelog entry's, unless the build is given
+# another, as dpkg-buildpackage and reprotest give it.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})
 else()
-  set(epoch ${CPACK_SCORE_LOOKUP_SOURCE_DATE_EPOCH})
+  find_program(DPKG_PARSECHANGELOG dpkg-parsechangelog)
+  if(NOT DPKG_PARSECHANGELOG)
+    message(FATAL_ERROR "The packages take their time from SOURCE_DATE_EPOCH "
+      "or else from debian/changelog by dpkg-parsechangelog (package "
+      "dpkg-dev): set the one or install the other.")
+  endif()
+  execute_process(COMMAND ${DPKG_PARSECHANGELOG}
+    -l ${CPACK_SCORE_LOOKUP_CHANGELOG} -STimestamp
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+    COMMAND_ERROR_IS_FATAL ANY)
+endif()
+if(NOT epoch MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH is \"${epoch}\", not seconds "
+    "since 1970.")
 endif()
 set(ENV{SOURCE_DATE_EPOCH} ${epoch}) # strip on a PE file
 set(ENV{TZ} UTC) # a zip keeps local times

@@ -17,7 +17,7 @@ else()
 endif()
 
 # What cmake/pack.cmake needs to know; cpack hands on CPACK_* variables.
-set(CPACK_SCORE_LOOKUP_SOURCE_DATE_EPOCH ${SCORE_LOOKUP_SOURCE_DATE_EPOCH})
+set(CPACK_SCORE_LOOKUP_CHANGELOG ${PROJECT_SOURCE_DIR}/debian/changelog)
 set(CPACK_SCORE_LOOKUP_STRIP ${CMAKE_STRIP})
 set(CPACK_SCORE_LOOKUP_LINKAGE ${SCORE_LOOKUP_LINKAGE})
 set(CPACK_SCORE_LOOKUP_NOTICES "${SCORE_LOOKUP_NOTICES}")
@@ -25,21 +25,15 @@ set(CPACK_SCORE_LOOKUP_WINDOWS ${WIN32})
 include(CPack)
 
 # The source that the licence of the C library linked into the tarball's
-# program asks its distributor to offer beside it: the project's commit and
-# the library's source package. source-archive makes only the project's
-# part, which needs no network.
+# program asks its distributor to offer beside it: the project's commit,
+# which source-archive makes, and the library's source package, which the
+# release collects (see RELEASING.md).
 if(SCORE_LOOKUP_LIBC_DSC)
   set(out ${PROJECT_BINARY_DIR}/corresponding-source)
-  set(collect ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUT=${out}
-    -DNAME=${PROJECT_NAME}-${PROJECT_VERSION})
-  set(script ${PROJECT_SOURCE_DIR}/cmake/corresponding-source.cmake)
   add_custom_target(source-archive
-    COMMAND ${collect} -P ${script}
+    COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUT=${out}
+            -DNAME=${PROJECT_NAME}-${PROJECT_VERSION}
+            -P ${PROJECT_SOURCE_DIR}/cmake/source-archive.cmake
     COMMENT "Archiving the tracked files in ${out}"
-    VERBATIM)
-  add_custom_target(corresponding-source
-    COMMAND ${collect} -DLIBC_SOURCE=${SCORE_LOOKUP_LIBC_SOURCE}
-            -DLIBC_VERSION=${SCORE_LOOKUP_LIBC_VERSION} -P ${script}
-    COMMENT "Collecting the corresponding source in ${out}"
     VERBATIM)
 endif()

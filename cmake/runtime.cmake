@@ -1,8 +1,8 @@
 # The runtime linked into a static program, as the distribution's package
 # manager knows it. NOTICES holds the toolchain's own copyright files word
 # for word, which must travel with a binary that has these libraries in it;
-# on Linux it also names the GNU C Library's source package, which the
-# corresponding-source target downloads. Both come from dpkg-query; without
+# on Linux it also names the GNU C Library's source package, which each
+# release publishes beside the tarball. Both come from dpkg-query; without
 # it there are none, and cpack refuses to make packages.
 set(SCORE_LOOKUP_NOTICES "")
 if(MSVC OR SCORE_LOOKUP_LINKAGE STREQUAL "dynamic")
@@ -29,72 +29,28 @@ else()
   set(program score_lookup)
 endif()
 
-# A cross build may link a C library unpacked from the archive's .deb files
-# into its sysroot (cmake/debian-sysroot.cmake), which no installed package
-# owns: the .deb that holds the file names it.
-find_program(DPKG_DEB dpkg-deb)
-set(sysroot "")
-set(print_flags "")
-if(CMAKE_SYSROOT)
-  file(REAL_PATH ${CMAKE_SYSROOT} sysroot)
-  set(print_flags --sysroot=${CMAKE_SYSROOT})
-endif()
 # The link's own flags, whose -B folders come before the compiler's.
 separate_arguments(link_flags UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS}")
-# Sets VAR to where PATH lies in the sysroot, or to nothing.
-function(in_sysroot path var)
-  set(${var} "" PARENT_SCOPE)
-  if(sysroot)
-    cmake_path(IS_PREFIX sysroot ${path} NORMALIZE inside)
-    if(inside)
-      file(RELATIVE_PATH relative ${sysroot} ${path})
-      set(${var} /${relative} PARENT_SCOPE)
-    endif()
-  endif()
-endfunction()
 
 set(provenance "")
 set(texts "")
 foreach(archive IN LISTS archives)
   execute_process(
-    COMMAND ${CMAKE_CXX_COMPILER} ${print_flags} ${link_flags}
-            -print-file-name=${archive}
+    COMMAND ${CMAKE_CXX_COMPILER} ${link_flags} -print-file-name=${archive}
     OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
   file(REAL_PATH "${path}" path)
-  in_sysroot(${path} path_in_sysroot)
-  set(package "")
   execute_process(COMMAND ${DPKG_QUERY} --search ${path}
     OUTPUT_VARIABLE owner RESULT_VARIABLE failed ERROR_QUIET)
-  if(NOT failed AND owner MATCHES "^([^:, ]+)(:[a-z0-9]+)?: ")
-    set(package ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
-    execute_process(
-      COMMAND ${DPKG_QUERY} --show
-              "--showformat=\${source:Package} \${source:Version}" ${package}
-      OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
-    file(REAL_PATH /usr/share/doc/${CMAKE_MATCH_1}/copyright copyright)
-  elseif(path_in_sysroot AND DPKG_DEB)
-    foreach(deb IN LISTS SCORE_LOOKUP_SYSROOT_DEBS)
-      execute_process(COMMAND ${DPKG_DEB} --contents ${deb}
-        OUTPUT_VARIABLE contents COMMAND_ERROR_IS_FATAL ANY)
-      string(FIND "${contents}" " .${path_in_sysroot}\n" at)
-      if(at GREATER -1)
-        set(format "\${Package} \${Architecture}")
-        string(APPEND format " \${source:Package} \${source:Version}")
-        execute_process(COMMAND ${DPKG_DEB} --show --showformat=${format} ${deb}
-          OUTPUT_VARIABLE fields COMMAND_ERROR_IS_FATAL ANY)
-        string(REPLACE " " ";" fields "${fields}")
-        list(POP_FRONT fields name arch)
-        set(package ${name}:${arch})
-        list(JOIN fields " " source)
-        file(REAL_PATH ${sysroot}/usr/share/doc/${name}/copyright copyright)
-        break()
-      endif()
-    endforeach()
-  endif()
-  if(NOT package)
+  if(failed OR NOT owner MATCHES "^([^:, ]+)(:[a-z0-9]+)?: ")
     message(WARNING "No package owns ${path}: cpack will make no packages.")
     return()
   endif()
+  set(package ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+  file(REAL_PATH /usr/share/doc/${CMAKE_MATCH_1}/copyright copyright)
+  execute_process(
+    COMMAND ${DPKG_QUERY} --show
+            "--showformat=\${source:Package} \${source:Version}" ${package}
+    OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
   string(REPLACE " " " (= " source_text "${source})")
   list(APPEND provenance "${archive} from ${package}, built from ${source_text}")
   if(archive STREQUAL "libc.a")
@@ -107,7 +63,7 @@ foreach(archive IN LISTS archives)
         "will make no packages.")
       return()
     endif()
-    string(REPLACE " " ";" libc_source "${source}")
+    set(libc_source "${source}")
   endif()
   list(APPEND texts ${copyright})
 endforeach()
@@ -119,11 +75,8 @@ set(text "${program} has the following runtime libraries linked in:\n\
 \n  ${provenance}\n")
 if(libc_source)
   # Debian names a source package's files without the version's epoch.
-  list(GET libc_source 0 SCORE_LOOKUP_LIBC_SOURCE)
-  list(GET libc_source 1 SCORE_LOOKUP_LIBC_VERSION)
-  string(REGEX REPLACE "^[0-9]+:" "" file_version ${SCORE_LOOKUP_LIBC_VERSION})
-  set(SCORE_LOOKUP_LIBC_DSC
-    ${SCORE_LOOKUP_LIBC_SOURCE}_${file_version}.dsc)
+  string(REGEX REPLACE "^([^ ]+) ([0-9]+:)?(.+)$" "\\1_\\3.dsc"
+    SCORE_LOOKUP_LIBC_DSC "${libc_source}")
   set(preset release)
   if(CMAKE_CROSSCOMPILING) # such as release-aarch64
     string(APPEND preset -${CMAKE_SYSTEM_PROCESSOR})
@@ -152,11 +105,7 @@ the program gives them.
 ")
 foreach(file IN LISTS texts)
   file(READ ${file} content)
-  in_sysroot(${file} shown) # where its package installs it
-  if(NOT shown)
-    set(shown ${file})
-  endif()
-  string(APPEND text "\n\n${shown}\n\n${content}")
+  string(APPEND text "\n\n${file}\n\n${content}")
 endforeach()
 if(WIN32)
   string(REPLACE "\n" "\r\n" text "${text}")
