@@ -11,12 +11,15 @@ error is empty.
     lookup.py --list
     lookup.py [--windows] [--reasons DIR] CASE -- [EMULATOR...] PROGRAM
     lookup.py --skipped DIR
+    lookup.py --check-skips LOG...
 
 Exit status 77 means the case cannot run where it was asked to; the reason
 is printed, and starts with "platform limit: " when no machine of this kind
 can run it. CTest shows no output of a skipped test, so with --reasons the
 reason is also left in DIR, and --skipped prints the reasons left there once
-all the tests have run.
+all the tests have run. --check-skips shows the skip lines in the logs of
+test runs, and fails unless each is a platform limit: a case skipped for
+any other reason would pass untested.
 """
 
 import argparse
@@ -40,7 +43,7 @@ QUIET = 1  # seconds without output after which an ended program has said all
 SKIPPED = 77
 NOT_PROMPTED = "the prompt did not arrive in full, so no reply was given"
 NO_ANSWER = "no answer within %d s" % TIMEOUT
-PLATFORM_LIMIT = "platform limit: "  # the only skips that .ci/run accepts
+PLATFORM_LIMIT = "platform limit: "  # the only skips that --check-skips accepts
 # What makes the dynamic loader load a library into a program, where it may
 # open a file before main, on the lowest free descriptor (libfaketime does).
 LOADER_VARIABLES = ("LD_PRELOAD", "LD_AUDIT")
@@ -360,11 +363,27 @@ def show_skipped(directory):
     return 0
 
 
+def check_skips(logs):
+    """Shows the skips in LOGS, failing unless each is a platform limit."""
+    pattern = re.compile(r"^[a-z_]+: skipped: (.*)$", re.M)
+    refused = 0
+    for log in logs:
+        with open(log, errors="replace") as file:
+            for match in pattern.finditer(file.read()):
+                print("%s: %s" % (log, match.group(0)))
+                refused += not match.group(1).startswith(PLATFORM_LIMIT)
+    if refused:
+        print("%d case(s) skipped for a reason that is no platform limit" % refused)
+    return 1 if refused else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true", help="print the case names")
     parser.add_argument("--skipped", metavar="DIR",
                         help="print why cases were skipped, from what --reasons left in DIR")
+    parser.add_argument("--check-skips", metavar="LOG", nargs="+",
+                        help="fail unless each case skipped in LOG was a platform limit")
     parser.add_argument("--windows", action="store_true",
                         help="the program is a Windows console program")
     parser.add_argument("--reasons", metavar="DIR",
@@ -377,6 +396,8 @@ def main():
         return 0
     if args.skipped:
         return show_skipped(args.skipped)
+    if args.check_skips:
+        return check_skips(args.check_skips)
     if args.case not in CASES:
         parser.error("no case %r; --list names them" % args.case)
     group = CASES[args.case]
