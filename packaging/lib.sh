@@ -1,0 +1,325 @@
+# shellcheck shell=bash
+# How every published file is built: in clean chroots that mmdebstrap makes
+# from this machine's own Debian sources, as the archive builds. Sourced by
+# packaging/release and by CI. What it builds goes into build/, stamped with
+# the tracked files that it came from, and is reused until one changes.
+set -euo pipefail
+# A build run as path=$(built_thing) stops the caller when it fails.
+shopt -s inherit_errexit
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+export DEBIAN_FRONTEND=noninteractive
+
+# The .debs: each release on each of its architectures, and the suffix that
+# gives each release's build a version of its own, so that one repository
+# holds both, bookworm's sorts below trixie's, and both below the next
+# upstream version.
+releases=(bookworm trixie)
+declare -A architectures=(
+  [bookworm]='amd64 arm64 armel armhf i386 mips64el ppc64el s390x'
+  [trixie]='amd64 arm64 armel armhf i386 ppc64el riscv64 s390x')
+declare -A suffix=([bookworm]='~deb12u1' [trixie]='~deb13u1')
+# The downloads are built on the oldest release, whose C library is the
+# oldest that their static programs carry.
+downloads_release=bookworm
+native=$(dpkg --print-architecture)
+keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+
+fail() {
+  printf '%s: %s\n' "${step_name:-${0##*/}}" "$*" >&2
+  exit 1
+}
+
+# Whatever the caller leaves behind is undone when it ends, however it ends:
+# the commands given to at_exit run last first, and see its $status.
+exit_commands=()
+at_exit() { exit_commands=("$1" "${exit_commands[@]}"); }
+run_exit_commands() {
+  local status=$? command
+  for command in "${exit_commands[@]}"; do
+    eval "$command" || true
+  done
+  return "$status"
+}
+trap run_exit_commands EXIT
+
+# Makes sure of the packages whose marker file is missing, given as
+# FILE=PACKAGE. Only a CI machine (CI=true) is changed, and only by adding
+# packages; anywhere else this stops and says what to install.
+need() {
+  local wanted=() pair plan lock
+  for pair in "$@"; do
+    [[ -e ${pair%%=*} ]] || wanted+=("${pair#*=}")
+  done
+  ((${#wanted[@]})) || return 0
+  [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
+  exec {lock}>"${SCORE_LOOKUP_CI_RUN:-${TMPDIR:-/tmp}}/apt.lock" # one apt at a time
+  flock "$lock"
+  if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
+    # A mirror in mid-sync may fail an index that the install does not need.
+    apt-get update -qq >&2 || echo "apt-get update failed for some index; going on" >&2
+    [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
+  fi
+  plan=$(apt-get install -s --no-install-recommends "${wanted[@]}") || fail "apt cannot install ${wanted[*]}"
+  if grep -E '^(Remv|Inst [^ ]+ \[)' <<<"$plan" >&2; then
+    fail "installing ${wanted[*]} would remove or upgrade the packages above"
+  fi
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${wanted[@]}" >&2
+  exec {lock}>&-
+}
+
+# mmdebstrap, sbuild and autopkgtest make their chroots in user namespaces,
+# where the user's ids are mapped to subordinate ones.
+need_subordinate_ids() {
+  need /usr/bin/newuidmap=uidmap
+  local user first
+  user=$(id -un)
+  grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid && return 0
+  # From 100000, or past every range that other users have.
+  first=$(cat /etc/subuid /etc/subgid 2>/dev/null |
+    awk -F: 'BEGIN { end = 100000 } $2 + $3 > end { end = $2 + $3 } END { print end }')
+  local ids="$first-$((first + 65535))"
+  [[ ${CI:-} == true ]] || fail "$user has no subordinate ids for unshare; add them with:" \
+    "usermod --add-subuids $ids --add-subgids $ids $user"
+  echo "Giving $user the subordinate ids $ids, which user namespaces need." >&2
+  usermod --add-subuids "$ids" --add-subgids "$ids" "$user"
+}
+
+# The machine's own Debian sources for its release, as apt read them at its
+# last update, renamed for RELEASE: "URI SUITE COMPONENT" a line, for the
+# release and the suites named after it (-updates, -security).
+debian_sources() {
+  local own lines
+  own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  # shellcheck disable=SC2016 # apt's own placeholders
+  lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
+    'Identifier: Packages' |
+    awk -v own="$own" '$1 == "Debian" && ($3 == own || index($3, own "-") == 1) { print $2, $3, $4 }')
+  [[ -n $lines ]] || fail "apt has read no Debian source for $own here: run apt-get update"
+  sort -u <<<"$lines" | sed "s/ $own/ $1/"
+}
+
+# Whether apt fetches the lists of SOURCE ("URI SUITE COMPONENT") for every
+# architecture of ARCHS (comma-separated), in a configuration of its own.
+lists_download() {
+  local dir status=0
+  dir=$(mktemp -d)
+  mkdir -p "$dir/lists/partial" "$dir/cache" "$dir/parts"
+  echo "deb [signed-by=$keyring] $1" >"$dir/sources.list"
+  apt-get update -qq -o Dir::Etc::SourceList="$dir/sources.list" \
+    -o Dir::Etc::SourceParts="$dir/parts" -o Dir::State::Lists="$dir/lists" \
+    -o Dir::Cache="$dir/cache" -o APT::Architectures="$2" \
+    -o APT::Sandbox::User="$(id -un)" >"$dir/log" 2>&1 || status=$?
+  rm -rf "$dir"
+  return $status
+}
+
+# The sources of a chroot of RELEASE for ARCHS (comma-separated): the release
+# and its -updates, whose architectures move together at each point release,
+# and -security for a chroot of one architecture. On a mirror, -security's
+# packages of other architectures lag their twins of this one, which
+# Multi-Arch: same packages cannot do, so a chroot of several leaves it out.
+# So is a suite whose lists fail to download; the log says each.
+chroot_sources() {
+  local release=$1 archs=$2 source suite
+  while read -r source; do
+    suite=$(cut -d' ' -f2 <<<"$source")
+    if [[ $suite == *-security && $archs == *,* ]]; then
+      echo "The $release chroot for $archs reads $release and $release-updates alone:" \
+        "$suite keeps no foreign architecture in step." >&2
+    elif [[ $suite != "$release" ]] && ! lists_download "$source" "$archs"; then
+      echo "The $release chroot for $archs leaves out $suite, whose lists failed to download here." >&2
+    else
+      echo "deb [signed-by=$keyring] $source"
+    fi
+  done < <(debian_sources "$release")
+}
+
+# The tracked files as they are, with the repository that lists them, with
+# the modes that a umask of 022 gives.
+copy_source() {
+  mkdir -p "$1"
+  git ls-files -z | tar --null --files-from=- --create --file=- | tar --extract --directory="$1"
+  cp -a .git "$1/"
+  chmod -R u+rwX,go=rX "$1"
+}
+
+# A fingerprint of the tracked files as they are now.
+source_key() {
+  git ls-files -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
+}
+
+# Runs COMMAND... to fill the new folder DIR, unless DIR holds what it made
+# for KEY; another caller waits for the first, then takes what it made.
+fresh() {
+  local dir=$1 key=$2 lock
+  shift 2
+  mkdir -p "${dir%/*}"
+  exec {lock}>"$dir.lock"
+  flock "$lock"
+  if [[ ! -e $dir/.key || $(<"$dir/.key") != "$key" ]]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$@"
+    echo "$key" >"$dir/.key"
+  fi
+  exec {lock}>&-
+}
+
+# build/chroots/NAME/FILE: a chroot of RELEASE for this machine's
+# architecture, whose sources serve ARCHS (comma-separated), that mmdebstrap
+# makes with OPTIONS..., as a tarball (.tar, or .tar.gz for piuparts); made
+# again after a day, when the archive has moved on.
+chroot_tarball() {
+  local file=$1 release=$2 archs=$3 dir=build/chroots/${1%%.*}
+  shift 3
+  fresh "$dir" "$release $archs $* $(date +%F)" make_chroot "$dir/$file" "$release" "$archs" "$@"
+  echo "$dir/$file"
+}
+make_chroot() {
+  local file=$1 release=$2 archs=$3
+  shift 3
+  need /usr/bin/mmdebstrap=mmdebstrap
+  need_subordinate_ids
+  chroot_sources "$release" "$archs" >"${file%/*}/sources.list"
+  mmdebstrap --mode=unshare --architectures="$native" "$@" \
+    "$release" "$file" "${file%/*}/sources.list" >&2
+}
+
+# build/source/: the Debian source package of the tracked files; prints its
+# .dsc.
+source_package() {
+  fresh build/source "$(source_key)" make_source_package
+  echo build/source/score-lookup_*.dsc
+}
+make_source_package() {
+  need /usr/bin/dpkg-source=dpkg-dev /usr/bin/git=git
+  copy_source build/source/tree
+  (cd build/source/tree && dpkg-source --build .) >&2
+  rm -rf build/source/tree
+}
+
+# build/debs/RELEASE-ARCH/: the .debs for ARCH that sbuild builds in a clean
+# chroot of RELEASE, natively or with --host, with the suite run inside the
+# build (under qemu-user in a cross build) and again against the installed
+# package; NOCHECK builds without the suite, as that profile says. Where the
+# mirror cannot serve a file that its index lists, it leaves the reason in
+# DIR/skipped instead.
+sbuilt() {
+  local release=$1 arch=$2 nocheck=${3:-}
+  fresh "build/debs/$release-$arch${nocheck:+-nocheck}" "$(source_key)" sbuild_into "$@"
+}
+sbuild_into() {
+  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=()
+  local dir=build/debs/$release-$arch${nocheck:+-nocheck}
+  dsc=$(realpath "$(source_package)")
+  chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
+    "${architectures[$release]// /,}" --variant=buildd --include=apt-utils)")
+  need /usr/bin/sbuild=sbuild
+  need_subordinate_ids
+  if [[ $arch == "$native" ]]; then
+    options+=(--arch="$arch")
+    security=$(debian_sources "$release" | grep -m 1 -- "-security ") || true
+    if [[ -n $security ]] && lists_download "$security" "$native"; then
+      options+=(--extra-repository="deb [signed-by=$keyring] $security")
+    fi
+  else
+    options+=(--build="$native" --host="$arch")
+  fi
+  if [[ -n $nocheck ]]; then
+    options+=(--profiles="$([[ $arch == "$native" ]] || echo cross,)nocheck")
+    export DEB_BUILD_OPTIONS=nocheck
+  else
+    [[ $arch == "$native" ]] || options+=(--profiles=cross)
+    # Not left unset, where sbuild would add nocheck to a cross build.
+    export DEB_BUILD_OPTIONS=
+    # The installed package, run as the build ran it: in a cross build,
+    # under the emulator that CMake was given.
+    options+=(--finished-build-commands='cd %SBUILD_PKGBUILD_DIR &&
+      dpkg --install ../score-lookup_*_%SBUILD_HOST_ARCH.deb &&
+      emulator=$(sed -n "s/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p" obj-*/CMakeCache.txt) &&
+      { debian/tests/suite $emulator /usr/bin/score_lookup || test $? = 77; }')
+  fi
+  # The version's own entry, which sbuild adds, is dated as the release.
+  options+=(--append-to-version="${suffix[$release]}" --binNMU-timestamp="$(dpkg-parsechangelog -STimestamp)"
+    --maintainer="$(dpkg-parsechangelog -SMaintainer)")
+  if ! (cd "$dir" && env -u DEB_BUILD_PROFILES sbuild --chroot-mode=unshare --chroot="$chroot" \
+    --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
+    --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
+    local missing
+    missing=$(grep -o -m 1 'Failed to fetch [^ ]*  404' "$dir"/*.build) || {
+      tail -n 60 "$dir"/*.build "$dir/sbuild.out" >&2
+      fail "sbuild failed for $release on $arch; its log is in $dir"
+    }
+    missing=${missing% *}
+    missing=${missing##*/}
+    printf 'skipped: the mirror lacks %b\n' "${missing//%/\\x}" >"$dir/skipped"
+  fi
+}
+
+# Whether sbuilt left the .debs of RELEASE-ARCH, or the reason it could not.
+skipped_reason() { cat "build/debs/$1/skipped" 2>/dev/null; }
+
+# Wine runs the 32-bit .exe in the downloads' chroot. Where the kernel runs
+# no 32-bit programs, a CI machine lets qemu-user run them: the static
+# qemu-i386 of Debian 13, whose start of wine takes seconds where Debian
+# 12's takes a minute, registered with binfmt_misc until this shell ends.
+i386_runs() {
+  need /usr/bin/arch-test=arch-test
+  arch-test -n i386 >/dev/null && return 0
+  local misc=/proc/sys/fs/binfmt_misc dir=build/qemu-i386
+  [[ ${CI:-} == true ]] || fail "this kernel runs no 32-bit programs, which wine needs:" \
+    "register a static qemu-i386 (package qemu-user-static) with binfmt_misc"
+  if [[ ! -x $dir/qemu-i386 ]]; then
+    mkdir -p "$dir/lists/partial" "$dir/parts"
+    debian_sources trixie | grep -m 1 ' trixie ' | sed "s|^|deb [signed-by=$keyring] |" >"$dir/sources.list"
+    local apt=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
+      -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir" -o APT::Architectures="$native"
+      -o APT::Sandbox::User="$(id -un)")
+    apt-get update -qq "${apt[@]}" >&2
+    (cd "$dir" && apt-get download -qq "${apt[@]}" qemu-user >&2)
+    dpkg-deb --fsys-tarfile "$dir"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$dir/qemu-i386"
+    chmod +x "$dir/qemu-i386"
+  fi
+  [[ -e $misc/register ]] || mount -t binfmt_misc binfmt_misc "$misc"
+  [[ ! -e $misc/score-lookup-i386 ]] || echo -1 >"$misc/score-lookup-i386"
+  # F: the kernel opens qemu now, so that it runs in any chroot.
+  printf '%s' ':score-lookup-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$PWD/$dir/qemu-i386"':F' >"$misc/register"
+  at_exit "echo -1 >$misc/score-lookup-i386"
+  arch-test -n i386 >/dev/null || fail "qemu-i386 does not run 32-bit programs here"
+}
+
+# build/downloads/: what packaging/downloads builds and tests in a clean
+# chroot of the oldest release, made for the purpose by mmdebstrap with the
+# packages of the day, and removed after: the tarballs, the zip, the source
+# archive, glibc's source, and the list of what built them. CHECKS, a
+# script of the tree, then checks them in the same chroot.
+built_downloads() {
+  local key
+  key=$(source_key)
+  # A checked build serves where none is asked for.
+  if [[ $(cat build/downloads/.key 2>/dev/null) != "$key checked" ]]; then
+    fresh build/downloads "$key${1:+ checked}" make_downloads "$@"
+  fi
+}
+make_downloads() {
+  local checks=${1:-} tree hooks=()
+  need /usr/bin/mmdebstrap=mmdebstrap /usr/bin/git=git
+  need_subordinate_ids
+  i386_runs
+  tree=$(mktemp -d)
+  copy_source "$tree/score-lookup"
+  chroot_sources "$downloads_release" "$native,arm64,i386" >"$tree/sources.list"
+  # shellcheck disable=SC2016 # the hooks' $1 is the chroot
+  hooks=(--customize-hook="copy-in $tree/score-lookup /srv"
+    --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out')
+  # shellcheck disable=SC2016
+  [[ -z $checks ]] || hooks+=(--customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out')
+  mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
+    --include=build-essential,cmake,git,python3,python3-pyte,zip,unzip,file \
+    --include=g++-aarch64-linux-gnu,libc6-dev:arm64,qemu-user \
+    --include=g++-mingw-w64-i686-win32,wine,wine32:i386 \
+    --include=checksec,reprotest,faketime,diffoscope-minimal \
+    "${hooks[@]}" --customize-hook="copy-out /srv/out/. $PWD/build/downloads" \
+    "$downloads_release" /dev/null "$tree/sources.list" >&2
+  rm -rf "$tree"
+}
