@@ -250,7 +250,8 @@ sbuild_into() {
       tail -n 60 "$dir"/*.build "$dir/sbuild.out" >&2
       fail "sbuild failed for $release on $arch; its log is in $dir"
     }
-    missing=${missing% *}
+    missing=${missing#Failed to fetch }
+    missing=${missing%% *}
     missing=${missing##*/}
     printf 'skipped: the mirror lacks %b\n' "${missing//%/\\x}" >"$dir/skipped"
   fi
