@@ -10,9 +10,6 @@
 # shellcheck source=packaging/lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/../packaging/lib.sh"
 step_name=${SCORE_LOOKUP_STEP:-$(basename "$0")}
-# shellcheck disable=SC2016 # expanded at exit, where $status is the step's
-at_exit '((status == 0 || status == 77)) ||
-  printf "\n%s failed; run it alone with: bash .ci/run %s\n" "$step_name" "$step_name" >&2'
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/score-lookup-$step_name.XXXXXX")
 # shellcheck disable=SC2016 # expanded at exit
 at_exit 'rm -rf "$scratch"'
