@@ -289,7 +289,7 @@ i386_runs() {
   arch-test -n i386 >/dev/null || fail "qemu-i386 does not run 32-bit programs here"
 }
 
-# build/downloads/: what packaging/downloads builds and tests in a clean
+# build/downloads/out/: what packaging/downloads builds and tests in a clean
 # chroot of the oldest release, made for the purpose by mmdebstrap with the
 # packages of the day, and removed after: the tarballs, the zip, the source
 # archive, glibc's source, and the list of what built them. CHECKS, a
@@ -320,7 +320,7 @@ make_downloads() {
     --include=g++-aarch64-linux-gnu,libc6-dev:arm64,qemu-user \
     --include=g++-mingw-w64-i686-win32,wine,wine32:i386 \
     --include=checksec,reprotest,faketime,diffoscope-minimal \
-    "${hooks[@]}" --customize-hook="copy-out /srv/out/. $PWD/build/downloads" \
+    "${hooks[@]}" --customize-hook="copy-out /srv/out $PWD/build/downloads" \
     "$downloads_release" /dev/null "$tree/sources.list" >&2
   rm -rf "$tree"
 }
