@@ -13,6 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
 # gives each release's build a version of its own, so that one repository
 # holds both, bookworm's sorts below trixie's, and both below the next
 # upstream version.
+# shellcheck disable=SC2034 # for the scripts that source this
 releases=(bookworm trixie)
 declare -A architectures=(
   [bookworm]='amd64 arm64 armel armhf i386 mips64el ppc64el s390x'
@@ -209,7 +210,7 @@ sbuilt() {
   fresh "build/debs/$release-$arch${nocheck:+-nocheck}" "$(source_key)" sbuild_into "$@"
 }
 sbuild_into() {
-  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=()
+  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=() build_options
   local dir=build/debs/$release-$arch${nocheck:+-nocheck}
   dsc=$(realpath "$(source_package)")
   chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
@@ -227,13 +228,14 @@ sbuild_into() {
   fi
   if [[ -n $nocheck ]]; then
     options+=(--profiles="$([[ $arch == "$native" ]] || echo cross,)nocheck")
-    export DEB_BUILD_OPTIONS=nocheck
+    build_options=nocheck
   else
     [[ $arch == "$native" ]] || options+=(--profiles=cross)
-    # Not left unset, where sbuild would add nocheck to a cross build.
-    export DEB_BUILD_OPTIONS=
+    # Set, for sbuild adds nocheck to a cross build where it is not.
+    build_options=
     # The installed package, run as the build ran it: in a cross build,
     # under the emulator that CMake was given.
+    # shellcheck disable=SC2016 # for the shell in the chroot
     options+=(--finished-build-commands='cd %SBUILD_PKGBUILD_DIR &&
       dpkg --install ../score-lookup_*_%SBUILD_HOST_ARCH.deb &&
       emulator=$(sed -n "s/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p" obj-*/CMakeCache.txt) &&
@@ -242,7 +244,8 @@ sbuild_into() {
   # The version's own entry, which sbuild adds, is dated as the release.
   options+=(--append-to-version="${suffix[$release]}" --binNMU-timestamp="$(dpkg-parsechangelog -STimestamp)"
     --maintainer="$(dpkg-parsechangelog -SMaintainer)")
-  if ! (cd "$dir" && env -u DEB_BUILD_PROFILES sbuild --chroot-mode=unshare --chroot="$chroot" \
+  if ! (cd "$dir" && env -u DEB_BUILD_PROFILES DEB_BUILD_OPTIONS="$build_options" \
+    sbuild --chroot-mode=unshare --chroot="$chroot" \
     --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
     --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
     local missing
