@@ -72,14 +72,14 @@ in_chroot() {
   shift 2
   need /usr/bin/mmdebstrap=mmdebstrap
   need_subordinate_ids
-  chroot_sources "$release" "$native" >"$scratch/$release.sources"
+  chroot_sources "$release" "$native" >"$scratch/$release.list"
   [[ -d $scratch/src ]] || copy_source "$scratch/src"
   for hook in "$@"; do
     hooks+=(--customize-hook="$hook")
   done
   mmdebstrap --mode=unshare --variant=apt --include="$packages" \
     --customize-hook="copy-in $scratch/src /" "${hooks[@]}" \
-    "$release" /dev/null "$scratch/$release.sources"
+    "$release" /dev/null "$scratch/$release.list"
 }
 
 # Fails unless SHIPPED, as its package stripped it, holds BUILT's code and

@@ -210,9 +210,10 @@ sbuilt() {
   fresh "build/debs/$release-$arch${nocheck:+-nocheck}" "$(source_key)" sbuild_into "$@"
 }
 sbuild_into() {
-  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=() build_options
+  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=() build_options version
   local dir=build/debs/$release-$arch${nocheck:+-nocheck}
   dsc=$(realpath "$(source_package)")
+  version=$(dpkg-parsechangelog --show-field Version)${suffix[$release]}
   chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
     "${architectures[$release]// /,}" --variant=buildd --include=apt-utils)")
   need /usr/bin/sbuild=sbuild
@@ -249,8 +250,9 @@ sbuild_into() {
     --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
     --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
     local missing
-    missing=$(grep -o -m 1 'Failed to fetch [^ ]*  404' "$dir"/*.build) || {
-      tail -n 60 "$dir"/*.build "$dir/sbuild.out" >&2
+    local log="$dir/score-lookup_${version}_$arch.build"
+    missing=$(grep -o -m 1 'Failed to fetch [^ ]*  404' "$log") || {
+      tail -n 60 "$log" "$dir/sbuild.out" >&2
       fail "sbuild failed for $release on $arch; its log is in $dir"
     }
     missing=${missing#Failed to fetch }
@@ -272,7 +274,7 @@ i386_runs() {
   arch-test -n i386 >/dev/null && return 0
   local misc=/proc/sys/fs/binfmt_misc dir=build/qemu-i386
   [[ ${CI:-} == true ]] || fail "this kernel runs no 32-bit programs, which wine needs:" \
-    "register a static qemu-i386 (package qemu-user-static) with binfmt_misc"
+    "apt-get install qemu-user-static binfmt-support (registers qemu-i386 for them)"
   if [[ ! -x $dir/qemu-i386 ]]; then
     mkdir -p "$dir/lists/partial" "$dir/parts"
     debian_sources trixie | grep -m 1 ' trixie ' | sed "s|^|deb [signed-by=$keyring] |" >"$dir/sources.list"
