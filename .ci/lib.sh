@@ -77,7 +77,7 @@ in_chroot() {
   for hook in "$@"; do
     hooks+=(--customize-hook="$hook")
   done
-  mmdebstrap --mode=unshare --variant=apt --include="$packages" \
+  mmdebstrap --mode=unshare --variant=apt ${packages:+--include="$packages"} \
     --customize-hook="copy-in $scratch/src /" "${hooks[@]}" \
     "$release" /dev/null "$scratch/$release.list"
 }
