@@ -49,7 +49,7 @@ trap run_exit_commands EXIT
 need() {
   local wanted=() pair plan lock
   for pair in "$@"; do
-    [[ -e ${pair%%=*} ]] || wanted+=("${pair#*=}")
+    [[ -e ${pair%%=*} || " ${wanted[*]} " == *" ${pair#*=} "* ]] || wanted+=("${pair#*=}")
   done
   ((${#wanted[@]})) || return 0
   [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
