@@ -87,52 +87,66 @@ need_subordinate_ids() {
 
 # The machine's own Debian sources for its release, as apt read them at its
 # last update, renamed for RELEASE: "URI SUITE COMPONENT" a line, for the
-# release and the suites named after it (-updates, -security).
+# release, its -updates and its -security.
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   # shellcheck disable=SC2016 # apt's own placeholders
   lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
-    'Identifier: Packages' |
-    awk -v own="$own" '$1 == "Debian" && ($3 == own || index($3, own "-") == 1) { print $2, $3, $4 }')
+    'Identifier: Packages' | awk -v own="$own" '$1 == "Debian" &&
+      ($3 == own || $3 == own "-updates" || $3 == own "-security") { print $2, $3, $4 }')
   [[ -n $lines ]] || fail "apt has read no Debian source for $own here: run apt-get update"
   sort -u <<<"$lines" | sed "s/ $own/ $1/"
 }
 
-# Whether apt fetches the lists of SOURCE ("URI SUITE COMPONENT") for every
-# architecture of ARCHS (comma-separated), in a configuration of its own.
-lists_download() {
-  local dir status=0
+# Whether apt, in a configuration of its own, fetches the lists of SOURCES
+# (deb lines) for every architecture of ARCHS (comma-separated), and could
+# install PACKAGES... from them into an empty system.
+apt_serves() {
+  local sources=$1 archs=$2 dir status=0 apt
+  shift 2
   dir=$(mktemp -d)
   mkdir -p "$dir/lists/partial" "$dir/cache" "$dir/parts"
-  echo "deb [signed-by=$keyring] $1" >"$dir/sources.list"
-  apt-get update -qq -o Dir::Etc::SourceList="$dir/sources.list" \
-    -o Dir::Etc::SourceParts="$dir/parts" -o Dir::State::Lists="$dir/lists" \
-    -o Dir::Cache="$dir/cache" -o APT::Architectures="$2" \
-    -o APT::Sandbox::User="$(id -un)" >"$dir/log" 2>&1 || status=$?
+  echo "$sources" >"$dir/sources.list"
+  apt=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
+    -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o Dir::State::Status=/dev/null
+    -o APT::Architectures="$archs" -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=1)
+  apt-get update -qq "${apt[@]}" >"$dir/log" 2>&1 || status=$?
+  if ((status == 0 && $# > 0)); then
+    apt-get install -s -qq --no-install-recommends "${apt[@]}" "$@" >"$dir/log" 2>&1 || status=$?
+  fi
   rm -rf "$dir"
   return $status
 }
 
-# The sources of a chroot of RELEASE for ARCHS (comma-separated): the release
-# and its -updates, whose architectures move together at each point release,
-# and -security for a chroot of one architecture. On a mirror, -security's
-# packages of other architectures lag their twins of this one, which
-# Multi-Arch: same packages cannot do, so a chroot of several leaves it out.
-# So is a suite whose lists fail to download; the log says each.
+# The sources of a chroot of RELEASE for ARCHS (comma-separated) that is to
+# hold PACKAGES...: the release, and its -updates and -security where apt
+# fetches their lists for ARCHS and can install PACKAGES with them. On a
+# mirror, -security's packages of one architecture may lag their twins of
+# another, which Multi-Arch: same packages cannot do: a chroot of several
+# architectures whose packages are not known beforehand (sbuild's) leaves it
+# out. The log says what is left out.
 chroot_sources() {
-  local release=$1 archs=$2 source suite
-  while read -r source; do
-    suite=$(cut -d' ' -f2 <<<"$source")
-    if [[ $suite == *-security && $archs == *,* ]]; then
+  local release=$1 archs=$2 sources chosen line suite
+  shift 2
+  sources=$(debian_sources "$release")
+  chosen=$(grep " $release " <<<"$sources" | sed "s|^|deb [signed-by=$keyring] |") ||
+    fail "apt has read no source of $release itself here"
+  while read -r line; do
+    suite=$(cut -d' ' -f2 <<<"$line")
+    if [[ $suite == "$release" ]]; then
+      continue
+    elif [[ $suite == *-security && $archs == *,* && $# == 0 ]]; then
       echo "The $release chroot for $archs reads $release and $release-updates alone:" \
         "$suite keeps no foreign architecture in step." >&2
-    elif [[ $suite != "$release" ]] && ! lists_download "$source" "$archs"; then
-      echo "The $release chroot for $archs leaves out $suite, whose lists failed to download here." >&2
+    elif apt_serves "$chosen"$'\n'"deb [signed-by=$keyring] $line" "$archs" "$@"; then
+      chosen+=$'\n'"deb [signed-by=$keyring] $line"
     else
-      echo "deb [signed-by=$keyring] $source"
+      echo "The $release chroot for $archs leaves out $suite: apt fetched no lists of it here," \
+        "or could not install the chroot's packages with it." >&2
     fi
-  done < <(debian_sources "$release")
+  done <<<"$sources"
+  echo "$chosen"
 }
 
 # The tracked files as they are, with the repository that lists them, with
@@ -144,9 +158,10 @@ copy_source() {
   chmod -R u+rwX,go=rX "$1"
 }
 
-# A fingerprint of the tracked files as they are now.
+# A fingerprint of what a build comes from: the commit (which the source
+# archive names) and the tracked files as they are now.
 source_key() {
-  git ls-files -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
+  { git rev-parse HEAD && git ls-files -z | xargs -0r sha256sum; } | sha256sum | cut -d' ' -f1
 }
 
 # Runs COMMAND... to fill the new folder DIR, unless DIR holds what it made
@@ -173,7 +188,9 @@ fresh() {
 chroot_tarball() {
   local file=$1 release=$2 archs=$3 dir=build/chroots/${1%%.*}
   shift 3
-  fresh "$dir" "$release $archs $* $(date +%F)" make_chroot "$dir/$file" "$release" "$archs" "$@"
+  # A run of CI keeps its day, so that no step remakes a chroot under another.
+  fresh "$dir" "$release $archs $* ${SCORE_LOOKUP_DAY:-$(date +%F)}" \
+    make_chroot "$dir/$file" "$release" "$archs" "$@"
   echo "$dir/$file"
 }
 make_chroot() {
@@ -189,14 +206,18 @@ make_chroot() {
 # build/source/: the Debian source package of the tracked files; prints its
 # .dsc.
 source_package() {
-  fresh build/source "$(source_key)" make_source_package
+  local key
+  key=$(source_key)
+  fresh build/source "$key" make_source_package
   echo build/source/score-lookup_*.dsc
 }
 make_source_package() {
   need /usr/bin/dpkg-source=dpkg-dev /usr/bin/git=git
-  copy_source build/source/tree
-  (cd build/source/tree && dpkg-source --build .) >&2
-  rm -rf build/source/tree
+  local tree
+  tree=build/source/score-lookup-$(dpkg-parsechangelog --show-field Version)
+  copy_source "$tree"
+  (cd "$tree" && dpkg-source --build .) >&2
+  rm -rf "$tree"
 }
 
 # build/debs/RELEASE-ARCH/: the .debs for ARCH that sbuild builds in a clean
@@ -206,8 +227,12 @@ make_source_package() {
 # mirror cannot serve a file that its index lists, it leaves the reason in
 # DIR/skipped instead.
 sbuilt() {
-  local release=$1 arch=$2 nocheck=${3:-}
-  fresh "build/debs/$release-$arch${nocheck:+-nocheck}" "$(source_key)" sbuild_into "$@"
+  local release=$1 arch=$2 nocheck=${3:-} key dir
+  dir=build/debs/$release-$arch${nocheck:+-nocheck}
+  key=$(source_key)
+  # A mirror that lacked a file may have it an hour later.
+  [[ -z $(find "$dir/skipped" -mmin +60 2>/dev/null) ]] || rm -f "$dir/.key"
+  fresh "$dir" "$key" sbuild_into "$@"
 }
 sbuild_into() {
   local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=() build_options version
@@ -251,10 +276,11 @@ sbuild_into() {
     --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
     local missing
     local log="$dir/score-lookup_${version}_$arch.build"
-    missing=$(grep -o -m 1 'Failed to fetch [^ ]*  404' "$log") || {
+    if ! grep -qx 'Fail-Stage: install-deps' "$log" ||
+      ! missing=$(grep -o -m 1 -E 'Failed to fetch [^ ]+\.deb  404' "$log"); then
       tail -n 60 "$log" "$dir/sbuild.out" >&2
       fail "sbuild failed for $release on $arch; its log is in $dir"
-    }
+    fi
     missing=${missing#Failed to fetch }
     missing=${missing%% *}
     missing=${missing##*/}
@@ -308,23 +334,27 @@ built_downloads() {
   fi
 }
 make_downloads() {
-  local checks=${1:-} tree hooks=()
+  local checks=${1:-} tree hooks=() packages=(
+    build-essential cmake git python3 python3-pyte zip unzip file
+    g++-aarch64-linux-gnu libc6-dev:arm64 qemu-user # the aarch64 tarball
+    g++-mingw-w64-i686-win32 wine wine32:i386        # the zip
+    checksec reprotest faketime diffoscope-minimal   # CI's checks
+  )
+  # Each of the downloads is an x86 build or an x86 emulation.
+  [[ $native == amd64 ]] || fail "the downloads are built on amd64, not $native"
   need /usr/bin/mmdebstrap=mmdebstrap /usr/bin/git=git
   need_subordinate_ids
   i386_runs
   tree=$(mktemp -d)
   copy_source "$tree/score-lookup"
-  chroot_sources "$downloads_release" "$native,arm64,i386" >"$tree/sources.list"
+  chroot_sources "$downloads_release" "$native,arm64,i386" "${packages[@]}" >"$tree/sources.list"
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
   hooks=(--customize-hook="copy-in $tree/score-lookup /srv"
     --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out')
   # shellcheck disable=SC2016
   [[ -z $checks ]] || hooks+=(--customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out')
   mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
-    --include=build-essential,cmake,git,python3,python3-pyte,zip,unzip,file \
-    --include=g++-aarch64-linux-gnu,libc6-dev:arm64,qemu-user \
-    --include=g++-mingw-w64-i686-win32,wine,wine32:i386 \
-    --include=checksec,reprotest,faketime,diffoscope-minimal \
+    --include="$(IFS=, && echo "${packages[*]}")" \
     "${hooks[@]}" --customize-hook="copy-out /srv/out $PWD/build/downloads" \
     "$downloads_release" /dev/null "$tree/sources.list" >&2
   rm -rf "$tree"
