@@ -19,8 +19,19 @@ export TMPDIR=$scratch
 # A step that cannot run here says why and ends with status 77, which
 # .ci/run counts as skipped: never as passed.
 skip() {
-  echo "$step_name: skipped: $*"
+  echo "$step_name: skipped: $*" >&2
   exit 77
+}
+
+# build/debs/RELEASE-ARCH/, which sbuilt fills, or a skipped step where
+# the mirror could not serve that build.
+debs_of() {
+  local reason
+  sbuilt "$1" "$2"
+  if reason=$(skipped_reason "$1-$2"); then
+    skip "${reason#skipped: }"
+  fi
+  echo "build/debs/$1-$2"
 }
 
 # Fails unless every case skipped in the test logs given was skipped for a
@@ -48,8 +59,9 @@ workflow() {
 # as they are, whose compile_commands.json the analysers read.
 clang_compile_db() {
   need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
-  fresh build/analysis "$(source_key)" \
-    cmake --preset clang -B build/analysis -DBUILD_TESTING=OFF >&2
+  local key
+  key=$(source_key)
+  fresh build/analysis "$key" cmake --preset clang -B build/analysis -DBUILD_TESTING=OFF >&2
   echo build/analysis
 }
 
@@ -68,7 +80,7 @@ reprotest_variations() {
 # this machine's architecture, made from its own sources with PACKAGES
 # (comma-separated), and removed after. The tree is in /src.
 in_chroot() {
-  local release=$1 packages=$2 hooks=() hook
+  local release=$1 include=$2 hooks=() hook
   shift 2
   need /usr/bin/mmdebstrap=mmdebstrap
   need_subordinate_ids
@@ -77,7 +89,7 @@ in_chroot() {
   for hook in "$@"; do
     hooks+=(--customize-hook="$hook")
   done
-  mmdebstrap --mode=unshare --variant=apt ${packages:+--include="$packages"} \
+  mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
     --customize-hook="copy-in $scratch/src /" "${hooks[@]}" \
     "$release" /dev/null "$scratch/$release.list"
 }
