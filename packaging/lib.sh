@@ -45,9 +45,12 @@ trap run_exit_commands EXIT
 
 # Makes sure of the packages whose marker file is missing, given as
 # FILE=PACKAGE. Only a CI machine (CI=true) is changed, and only by adding
-# packages; anywhere else this stops and says what to install.
+# packages; anywhere else this stops and says what to install. Where the
+# machine is older than the archive, apt may have to upgrade what a new
+# package depends on (uidmap needs its own passwd): it says so, and nothing
+# is removed, nor is the C library changed.
 need() {
-  local wanted=() pair plan lock
+  local wanted=() pair plan upgrades lock
   for pair in "$@"; do
     [[ -e ${pair%%=*} || " ${wanted[*]} " == *" ${pair#*=} "* ]] || wanted+=("${pair#*=}")
   done
@@ -61,9 +64,11 @@ need() {
     [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
   fi
   plan=$(apt-get install -s --no-install-recommends "${wanted[@]}") || fail "apt cannot install ${wanted[*]}"
-  if grep -E '^(Remv|Inst [^ ]+ \[)' <<<"$plan" >&2; then
-    fail "installing ${wanted[*]} would remove or upgrade the packages above"
+  if grep -E '^(Remv|Inst libc6(:[a-z0-9]+)? \[)' <<<"$plan" >&2; then
+    fail "installing ${wanted[*]} would remove, or change the C library, as above"
   fi
+  upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { print $2 }' <<<"$plan" | paste -sd' ')
+  [[ -z $upgrades ]] || echo "To install ${wanted[*]}, apt upgrades what they need: $upgrades" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${wanted[@]}" >&2
   exec {lock}>&-
 }
