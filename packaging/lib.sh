@@ -56,13 +56,9 @@ need() {
   done
   ((${#wanted[@]})) || return 0
   [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
+  apt_update
   exec {lock}>"${SCORE_LOOKUP_CI_RUN:-${TMPDIR:-/tmp}}/apt.lock" # one apt at a time
   flock "$lock"
-  if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
-    # A mirror in mid-sync may fail an index that the install does not need.
-    apt-get update -qq >&2 || echo "apt-get update failed for some index; going on" >&2
-    [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
-  fi
   plan=$(apt-get install -s --no-install-recommends "${wanted[@]}") || fail "apt cannot install ${wanted[*]}"
   if grep -E '^(Remv|Inst libc6(:[a-z0-9]+)? \[)' <<<"$plan" >&2; then
     fail "installing ${wanted[*]} would remove, or change the C library, as above"
@@ -70,6 +66,19 @@ need() {
   upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { print $2 }' <<<"$plan" | paste -sd' ')
   [[ -z $upgrades ]] || echo "To install ${wanted[*]}, apt upgrades what they need: $upgrades" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${wanted[@]}" >&2
+  exec {lock}>&-
+}
+
+# apt-get update, once in a run of CI. A mirror in mid-sync may fail an
+# index that the install does not need: the install decides.
+apt_update() {
+  local lock
+  exec {lock}>"${SCORE_LOOKUP_CI_RUN:-${TMPDIR:-/tmp}}/apt.lock"
+  flock "$lock"
+  if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
+    apt-get update -qq >&2 || echo "apt-get update failed for some index; going on" >&2
+    [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
+  fi
   exec {lock}>&-
 }
 
@@ -96,6 +105,8 @@ need_subordinate_ids() {
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  # A CI machine may come with no lists.
+  [[ ${CI:-} != true || -n $(apt-get indextargets) ]] || apt_update
   # shellcheck disable=SC2016 # apt's own placeholders
   lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
     'Identifier: Packages' | awk -v own="$own" '$1 == "Debian" &&
