@@ -40,15 +40,6 @@ only_platform_skips() {
   python3 tests/lookup.py --check-skips "$@" || fail "cases skipped for no platform limit"
 }
 
-# Configures a build folder whose cases run the given program, and runs them.
-test_program() {
-  local dir=$1 program=$2
-  shift 2
-  cmake -S . -B "$dir" --fresh "$@" -DSCORE_LOOKUP_TEST_PROGRAM="$program" >/dev/null
-  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j 2
-  only_platform_skips "$dir/Testing/Temporary/LastTest.log"
-}
-
 # Runs a preset's workflow from a clean cache: configure, build, the suite.
 workflow() {
   cmake --workflow --preset "$1" --fresh
