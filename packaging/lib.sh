@@ -81,12 +81,11 @@ lock_apt() {
   flock "$apt_lock"
 }
 
-# apt-get update, once in a run of CI. A mirror in mid-sync may fail an
-# index that the install does not need: the install decides.
+# apt-get update, once in a run of CI.
 apt_update() {
   lock_apt
   if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
-    apt-get update -qq >&2 || echo "apt-get update failed for some index; going on" >&2
+    apt-get update -qq >&2
     [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
   fi
   exec {apt_lock}>&-
@@ -119,8 +118,8 @@ need_subordinate_ids() {
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  # A CI machine may come with no lists.
-  [[ ${CI:-} != true || -n $(apt-get indextargets) ]] || apt_update
+  # A CI machine reads its sources as they are today.
+  [[ ${CI:-} != true ]] || apt_update
   # shellcheck disable=SC2016 # apt's own placeholders
   lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(CODENAME) $(COMPONENT)' \
     'Identifier: Packages' | awk -v own="$own" '$1 == "Debian" &&
