@@ -43,8 +43,9 @@ at_exit() {
 }
 run_exit_commands() {
   local status=$? command
+  trap '' INT TERM
   for command in "${exit_commands[@]}"; do
-    eval "$command" || true
+    eval "$command" || echo "at exit: $command failed" >&2
   done
   return "$status"
 }
@@ -77,6 +78,7 @@ need() {
 # One change of the machine at a time, whatever runs it: the lock is the
 # file that apt locks its lists with, which only root may open.
 lock_apt() {
+  ((EUID == 0)) || fail "CI=true changes this machine, which only root may do"
   exec {apt_lock}>>/var/lib/apt/lists/lock
   flock "$apt_lock"
 }
@@ -85,7 +87,7 @@ lock_apt() {
 apt_update() {
   lock_apt
   if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
-    apt-get update -qq >&2
+    apt-get update -qq >&2 || fail "apt-get update failed"
     [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
   fi
   exec {apt_lock}>&-
@@ -97,11 +99,12 @@ need_subordinate_ids() {
   need /usr/bin/newuidmap=uidmap
   local user first
   user=$(id -un)
-  grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid && return 0
+  has_ids() { grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid; }
+  has_ids && return 0
   [[ ${CI:-} == true ]] || fail "$user has no subordinate ids for unshare; add 65536 of them with:" \
     "usermod --add-subuids FIRST-LAST --add-subgids FIRST-LAST $user"
   lock_apt
-  if ! grep -qs "^$user:" /etc/subuid; then
+  if ! has_ids; then
     # From 100000, or past every range that other users have.
     first=$(cat /etc/subuid /etc/subgid 2>/dev/null |
       awk -F: 'BEGIN { end = 100000 } $2 + $3 > end { end = $2 + $3 } END { print end }')
@@ -118,8 +121,8 @@ need_subordinate_ids() {
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  # A CI machine reads its sources as they are today.
-  [[ ${CI:-} != true ]] || apt_update
+  # A CI machine, where it may, reads its sources as they are today.
+  [[ ${CI:-} != true || $EUID != 0 ]] || apt_update
   # shellcheck disable=SC2016 # apt's own placeholders
   lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(CODENAME) $(COMPONENT)' \
     'Identifier: Packages' | awk -v own="$own" '$1 == "Debian" &&
@@ -145,7 +148,7 @@ chroot_sources() {
 # in a repository of their own that holds HEAD: nothing of this one's
 # configuration, and a worktree's too.
 copy_source() {
-  git clone -q --no-local --no-checkout . "$1"
+  git clone -q --no-local --no-checkout --single-branch --no-tags . "$1"
   git -C "$1" remote remove origin
   git ls-files -z | tar --null --files-from=- --create --file=- | tar --extract --directory="$1"
   git -C "$1" reset -q
@@ -173,7 +176,7 @@ fresh() {
     exec {lock}>>"$dir.lock"
     flock "$lock"
     if [[ ! -d $dir ]]; then
-      find "build/$name" -mindepth 1 -maxdepth 1 -mtime +1 -exec rm -rf {} +
+      find "build/$name" -mindepth 1 -maxdepth 1 -mtime +1 ! -name '*.lock' -exec rm -rf {} +
       (
         new=$(mktemp -d "$dir.new.XXXXXX")
         at_exit "rm -rf $(printf %q "$new")"
@@ -230,7 +233,7 @@ sbuilt() {
   fresh debs "$(source_key) $* $SCORE_LOOKUP_DAY" sbuild_into "$@"
 }
 sbuild_into() {
-  local dir=$1 release=$2 arch=$3 nocheck=${4:-} dsc chroot security options=() build_options version
+  local dir=$1 release=$2 arch=$3 nocheck=${4:-} dsc chroot sources security options=() build_options version
   dsc=$(realpath "$(source_package)")
   version=$(dpkg-parsechangelog --show-field Version)${suffix[$release]}
   chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
@@ -240,7 +243,8 @@ sbuild_into() {
   if [[ $arch == "$native" ]]; then
     options+=(--arch="$arch")
     # The buildd chroot serves every architecture, so reads no -security.
-    security=$(debian_sources "$release" | grep -m 1 -- "-security ") || true
+    sources=$(debian_sources "$release")
+    security=$(grep -m 1 -- "-security " <<<"$sources") || true
     [[ -z $security ]] || options+=(--extra-repository="deb [signed-by=$keyring] $security")
   else
     options+=(--build="$native" --host="$arch")
@@ -317,11 +321,14 @@ only_platform_skips() {
 }
 
 # Wine runs the 32-bit .exe in the downloads' chroot, where the machine runs
-# 32-bit programs, natively or through an emulator of its owner's. A CI
-# machine whose kernel runs none is given one.
+# 32-bit programs, natively or through an emulator of its owner's (another
+# run's may go at any time). A CI machine whose kernel runs none is given one.
 i386_runs() {
   need /usr/bin/arch-test=arch-test
-  arch-test i386 >/dev/null && return 0
+  arch-test -n i386 >/dev/null && return 0
+  if arch-test i386 >/dev/null && ! compgen -G '/proc/sys/fs/binfmt_misc/score-lookup-i386-*' >/dev/null; then
+    return 0
+  fi
   [[ ${CI:-} == true ]] || fail "this machine runs no 32-bit programs, which wine needs:" \
     "apt-get install qemu-user-static binfmt-support (registers qemu-i386 for them)"
   emulate_i386
@@ -382,7 +389,7 @@ make_downloads() {
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
   OUT=$out mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
     --include="$(IFS=, && echo "${packages[*]}")" \
-    --customize-hook='cp -a "$OUT/score-lookup" "$1/srv/"' \
+    --customize-hook='cp -a "$OUT/score-lookup" "$1/srv/"' --customize-hook='arch-test -c "$1" i386' \
     --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out' \
     --customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out' \
     --customize-hook='cp -a "$1/srv/out/." "$OUT/"' \
@@ -423,8 +430,10 @@ in_chroot() {
 # trixie's lintian, as nobody in a trixie chroot, shows no tag, of any
 # class, on the source package or on the .changes in the folders DIR...
 lintian_clean() {
+  local dsc
+  dsc=$(source_package)
   # shellcheck disable=SC2016 # the hook's $1 is the chroot
-  in_chroot trixie lintian "$(dirname "$(source_package)")" "$@" -- \
+  in_chroot trixie lintian "${dsc%/*}" "$@" -- \
     'chroot "$1" runuser -u nobody -- sh -c "lintian --version && lintian -I --pedantic --display-experimental \
       --fail-on error,warning,info,pedantic,experimental /srv/*/*.changes /srv/*/*.dsc"'
 }
