@@ -23,21 +23,15 @@ skip() {
   exit 77
 }
 
-# build/debs/RELEASE-ARCH/, which sbuilt fills, or a skipped step where
-# the mirror could not serve that build.
+# The folder of RELEASE-ARCH's checked .debs, or a skipped step where the
+# mirror could not serve that build.
 debs_of() {
-  local reason
-  sbuilt "$1" "$2"
-  if reason=$(skipped_reason "$1-$2"); then
+  local dir reason
+  dir=$(checked_debs "$1" "$2")
+  if reason=$(skipped_reason "$dir"); then
     skip "${reason#skipped: }"
   fi
-  echo "build/debs/$1-$2"
-}
-
-# Fails unless every case skipped in the test logs given was skipped for a
-# platform limit, as tests/lookup.py says.
-only_platform_skips() {
-  python3 tests/lookup.py --check-skips "$@" || fail "cases skipped for no platform limit"
+  echo "$dir"
 }
 
 # Runs a preset's workflow from a clean cache: configure, build, the suite.
@@ -46,43 +40,12 @@ workflow() {
   only_platform_skips "build/$1/Testing/Temporary/LastTest.log"
 }
 
-# build/analysis, a clang preset's folder configured for the tracked files
-# as they are, whose compile_commands.json the analysers read.
+# A folder of the clang preset, configured for the tracked files as they
+# are, whose compile_commands.json the analysers read.
 clang_compile_db() {
   need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
-  local key
-  key=$(source_key)
-  fresh build/analysis "$key" cmake --preset clang -B build/analysis -DBUILD_TESTING=OFF >&2
-  echo build/analysis
-}
-
-# What reprotest varies: all but the user, the domain and host name, and the
-# kernel, and the file order only where FUSE is there for disorderfs.
-reprotest_variations() {
-  local variations=-user_group,-domain_host,-kernel
-  if ! { [[ -c /dev/fuse ]] && command -v fusermount >/dev/null; }; then
-    echo "No FUSE here: the file order is not varied (disorderfs needs it)." >&2
-    variations+=,-fileordering
-  fi
-  echo "$variations"
-}
-
-# Runs mmdebstrap's customize HOOKs as root in a new chroot of RELEASE for
-# this machine's architecture, made from its own sources with PACKAGES
-# (comma-separated), and removed after. The tree is in /src.
-in_chroot() {
-  local release=$1 include=$2 hooks=() hook
-  shift 2
-  need /usr/bin/mmdebstrap=mmdebstrap
-  need_subordinate_ids
-  chroot_sources "$release" "$native" >"$scratch/$release.list"
-  [[ -d $scratch/src ]] || copy_source "$scratch/src"
-  for hook in "$@"; do
-    hooks+=(--customize-hook="$hook")
-  done
-  mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
-    --customize-hook="copy-in $scratch/src /" "${hooks[@]}" \
-    "$release" /dev/null "$scratch/$release.list"
+  cmake --preset clang -B "$scratch/analysis" -DBUILD_TESTING=OFF >&2
+  echo "$scratch/analysis"
 }
 
 # Fails unless SHIPPED, as its package stripped it, holds BUILT's code and

@@ -30,18 +30,25 @@ fail() {
   exit 1
 }
 
-# Whatever the caller leaves behind is undone when it ends, however it ends:
-# the commands given to at_exit run last first, and see its $status.
-exit_commands=()
-at_exit() { exit_commands=("$1" "${exit_commands[@]}"); }
+# Whatever a shell leaves behind is undone when it ends, however it ends:
+# the commands given to at_exit run last first, and see its $status. A
+# subshell keeps its own, for it inherits no trap.
+exit_commands=() exit_owner=$BASHPID
+at_exit() {
+  [[ $exit_owner == "$BASHPID" ]] || exit_commands=() exit_owner=$BASHPID
+  exit_commands=("$1" "${exit_commands[@]}")
+  trap run_exit_commands EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+}
 run_exit_commands() {
   local status=$? command
+  trap '' INT TERM
   for command in "${exit_commands[@]}"; do
-    eval "$command" || true
+    eval "$command" || echo "at exit: $command failed" >&2
   done
   return "$status"
 }
-trap run_exit_commands EXIT
 
 # Makes sure of the packages whose marker file is missing, given as
 # FILE=PACKAGE. Only a CI machine (CI=true) is changed, and only by adding
@@ -50,15 +57,14 @@ trap run_exit_commands EXIT
 # package depends on (uidmap needs its own passwd): it says so, and nothing
 # is removed, nor is the C library changed.
 need() {
-  local wanted=() pair plan upgrades lock
+  local wanted=() pair plan upgrades
   for pair in "$@"; do
     [[ -e ${pair%%=*} || " ${wanted[*]} " == *" ${pair#*=} "* ]] || wanted+=("${pair#*=}")
   done
   ((${#wanted[@]})) || return 0
   [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
   apt_update
-  exec {lock}>"${SCORE_LOOKUP_CI_RUN:-${TMPDIR:-/tmp}}/apt.lock" # one apt at a time
-  flock "$lock"
+  lock_apt
   plan=$(apt-get install -s --no-install-recommends "${wanted[@]}") || fail "apt cannot install ${wanted[*]}"
   if grep -E '^(Remv|Inst libc6(:[a-z0-9]+)? \[)' <<<"$plan" >&2; then
     fail "installing ${wanted[*]} would remove, or change the C library, as above"
@@ -66,20 +72,25 @@ need() {
   upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { print $2 }' <<<"$plan" | paste -sd' ')
   [[ -z $upgrades ]] || echo "To install ${wanted[*]}, apt upgrades what they need: $upgrades" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${wanted[@]}" >&2
-  exec {lock}>&-
+  exec {apt_lock}>&-
 }
 
-# apt-get update, once in a run of CI. A mirror in mid-sync may fail an
-# index that the install does not need: the install decides.
+# One change of the machine at a time, whatever runs it: the lock is the
+# file that apt locks its lists with, which only root may open.
+lock_apt() {
+  ((EUID == 0)) || fail "CI=true changes this machine, which only root may do"
+  exec {apt_lock}>>/var/lib/apt/lists/lock
+  flock "$apt_lock"
+}
+
+# apt-get update, once in a run of CI.
 apt_update() {
-  local lock
-  exec {lock}>"${SCORE_LOOKUP_CI_RUN:-${TMPDIR:-/tmp}}/apt.lock"
-  flock "$lock"
+  lock_apt
   if [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]]; then
-    apt-get update -qq >&2 || echo "apt-get update failed for some index; going on" >&2
+    apt-get update -qq >&2 || fail "apt-get update failed"
     [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
   fi
-  exec {lock}>&-
+  exec {apt_lock}>&-
 }
 
 # mmdebstrap, sbuild and autopkgtest make their chroots in user namespaces,
@@ -88,89 +99,59 @@ need_subordinate_ids() {
   need /usr/bin/newuidmap=uidmap
   local user first
   user=$(id -un)
-  grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid && return 0
-  # From 100000, or past every range that other users have.
-  first=$(cat /etc/subuid /etc/subgid 2>/dev/null |
-    awk -F: 'BEGIN { end = 100000 } $2 + $3 > end { end = $2 + $3 } END { print end }')
-  local ids="$first-$((first + 65535))"
-  [[ ${CI:-} == true ]] || fail "$user has no subordinate ids for unshare; add them with:" \
-    "usermod --add-subuids $ids --add-subgids $ids $user"
-  echo "Giving $user the subordinate ids $ids, which user namespaces need." >&2
-  usermod --add-subuids "$ids" --add-subgids "$ids" "$user"
+  has_ids() { grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid; }
+  has_ids && return 0
+  [[ ${CI:-} == true ]] || fail "$user has no subordinate ids for unshare; add 65536 of them with:" \
+    "usermod --add-subuids FIRST-LAST --add-subgids FIRST-LAST $user"
+  lock_apt
+  if ! has_ids; then
+    # From 100000, or past every range that other users have.
+    first=$(cat /etc/subuid /etc/subgid 2>/dev/null |
+      awk -F: 'BEGIN { end = 100000 } $2 + $3 > end { end = $2 + $3 } END { print end }')
+    echo "Giving $user the subordinate ids $first-$((first + 65535)), which user namespaces need." >&2
+    usermod --add-subuids "$first-$((first + 65535))" --add-subgids "$first-$((first + 65535))" "$user"
+  fi
+  exec {apt_lock}>&-
 }
 
 # The machine's own Debian sources for its release, as apt read them at its
 # last update, renamed for RELEASE: "URI SUITE COMPONENT" a line, for the
-# release, its -updates and its -security.
+# release, its -updates and its -security, by codename whatever the sources
+# call them (stable, oldstable).
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  # A CI machine may come with no lists.
-  [[ ${CI:-} != true || -n $(apt-get indextargets) ]] || apt_update
+  # A CI machine, where it may, reads its sources as they are today.
+  [[ ${CI:-} != true || $EUID != 0 ]] || apt_update
   # shellcheck disable=SC2016 # apt's own placeholders
-  lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
+  lines=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(CODENAME) $(COMPONENT)' \
     'Identifier: Packages' | awk -v own="$own" '$1 == "Debian" &&
       ($3 == own || $3 == own "-updates" || $3 == own "-security") { print $2, $3, $4 }')
   [[ -n $lines ]] || fail "apt has read no Debian source for $own here: run apt-get update"
   sort -u <<<"$lines" | sed "s/ $own/ $1/"
 }
 
-# Whether apt, in a configuration of its own, fetches the lists of SOURCES
-# (deb lines) for every architecture of ARCHS (comma-separated), and could
-# install PACKAGES... from them into an empty system.
-apt_serves() {
-  local sources=$1 archs=$2 dir status=0 apt
-  shift 2
-  dir=$(mktemp -d)
-  mkdir -p "$dir/lists/partial" "$dir/cache" "$dir/parts"
-  echo "$sources" >"$dir/sources.list"
-  apt=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
-    -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o Dir::State::Status=/dev/null
-    -o APT::Architectures="$archs" -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=1)
-  apt-get update -qq "${apt[@]}" >"$dir/log" 2>&1 || status=$?
-  if ((status == 0 && $# > 0)); then
-    apt-get install -s -qq --no-install-recommends "${apt[@]}" "$@" >"$dir/log" 2>&1 || status=$?
-  fi
-  rm -rf "$dir"
-  return $status
-}
-
-# The sources of a chroot of RELEASE for ARCHS (comma-separated) that is to
-# hold PACKAGES...: the release, and its -updates and -security where apt
-# fetches their lists for ARCHS and can install PACKAGES with them. On a
-# mirror, -security's packages of one architecture may lag their twins of
-# another, which Multi-Arch: same packages cannot do: a chroot of several
-# architectures whose packages are not known beforehand (sbuild's) leaves it
-# out. The log says what is left out.
+# The sources of a chroot of RELEASE for ARCHS (comma-separated): the
+# release, its -updates, and, for one architecture, its -security. A mirror's
+# -security may not keep one architecture's packages in step with another's,
+# as packages of several architectures must be.
 chroot_sources() {
-  local release=$1 archs=$2 sources chosen line suite
-  shift 2
-  sources=$(debian_sources "$release")
-  chosen=$(grep " $release " <<<"$sources" | sed "s|^|deb [signed-by=$keyring] |") ||
-    fail "apt has read no source of $release itself here"
-  while read -r line; do
-    suite=$(cut -d' ' -f2 <<<"$line")
-    if [[ $suite == "$release" ]]; then
-      continue
-    elif [[ $suite == *-security && $archs == *,* && $# == 0 ]]; then
-      echo "The $release chroot for $archs reads $release and $release-updates alone:" \
-        "$suite keeps no foreign architecture in step." >&2
-    elif apt_serves "$chosen"$'\n'"deb [signed-by=$keyring] $line" "$archs" "$@"; then
-      chosen+=$'\n'"deb [signed-by=$keyring] $line"
-    else
-      echo "The $release chroot for $archs leaves out $suite: apt fetched no lists of it here," \
-        "or could not install the chroot's packages with it." >&2
-    fi
-  done <<<"$sources"
-  echo "$chosen"
+  if [[ $2 == *,* ]]; then
+    echo "The $1 chroot for $2 reads $1 and $1-updates alone." >&2
+    debian_sources "$1" | grep -v -- '-security '
+  else
+    debian_sources "$1"
+  fi | sed "s|^|deb [signed-by=$keyring] |"
 }
 
-# The tracked files as they are, with the repository that lists them, with
-# the modes that a umask of 022 gives.
+# The tracked files as they are, with the modes that a umask of 022 gives,
+# in a repository of their own that holds HEAD: nothing of this one's
+# configuration, and a worktree's too.
 copy_source() {
-  mkdir -p "$1"
+  git clone -q --no-local --no-checkout --single-branch --no-tags . "$1"
+  git -C "$1" remote remove origin
   git ls-files -z | tar --null --files-from=- --create --file=- | tar --extract --directory="$1"
-  cp -a .git "$1/"
+  git -C "$1" reset -q
   chmod -R u+rwX,go=rX "$1"
 }
 
@@ -179,80 +160,80 @@ copy_source() {
 source_key() {
   { git rev-parse HEAD && git ls-files -z | xargs -0r sha256sum; } | sha256sum | cut -d' ' -f1
 }
+# A run of CI keeps its day, so that no step remakes a chroot under another.
+export SCORE_LOOKUP_DAY=${SCORE_LOOKUP_DAY:-$(date +%F)}
 
-# Runs COMMAND... to fill the new folder DIR, unless DIR holds what it made
-# for KEY; another caller waits for the first, then takes what it made.
+# Prints build/NAME/HASH: the folder that COMMAND NEWDIR ARGS... makes for
+# KEY, once, in a new folder moved into place when it is whole and never
+# changed after, so that its readers need no lock. Another maker waits for
+# the first, then takes what it made. What is two days old goes.
 fresh() {
-  local dir=$1 key=$2 lock
+  local name=$1 dir lock
+  dir=build/$1/$(sha256sum <<<"$2" | cut -c1-16)
   shift 2
-  mkdir -p "${dir%/*}"
-  exec {lock}>"$dir.lock"
-  flock "$lock"
-  if [[ ! -e $dir/.key || $(<"$dir/.key") != "$key" ]]; then
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    "$@"
-    echo "$key" >"$dir/.key"
+  if [[ ! -d $dir ]]; then
+    mkdir -p "build/$name"
+    exec {lock}>>"$dir.lock"
+    flock "$lock"
+    if [[ ! -d $dir ]]; then
+      find "build/$name" -mindepth 1 -maxdepth 1 -mtime +1 ! -name '*.lock' -exec rm -rf {} +
+      (
+        new=$(mktemp -d "$dir.new.XXXXXX")
+        at_exit "rm -rf $(printf %q "$new")"
+        "$1" "$new" "${@:2}" >&2
+        chmod go+rx "$new"
+        mv -T "$new" "$dir"
+      )
+    fi
+    exec {lock}>&-
   fi
-  exec {lock}>&-
+  echo "$dir"
 }
 
-# build/chroots/NAME/FILE: a chroot of RELEASE for this machine's
-# architecture, whose sources serve ARCHS (comma-separated), that mmdebstrap
-# makes with OPTIONS..., as a tarball (.tar, or .tar.gz for piuparts); made
-# again after a day, when the archive has moved on.
+# A chroot of RELEASE for this machine's architecture, whose sources serve
+# ARCHS (comma-separated), that mmdebstrap makes with OPTIONS..., as the
+# tarball FILE (.tar, or .tar.gz for piuparts) with its sources.list beside
+# it; made again each day, as the archive moves on. Prints its path.
 chroot_tarball() {
-  local file=$1 release=$2 archs=$3 dir=build/chroots/${1%%.*}
-  shift 3
-  # A run of CI keeps its day, so that no step remakes a chroot under another.
-  fresh "$dir" "$release $archs $* ${SCORE_LOOKUP_DAY:-$(date +%F)}" \
-    make_chroot "$dir/$file" "$release" "$archs" "$@"
-  echo "$dir/$file"
+  local dir
+  dir=$(fresh chroots "$* $SCORE_LOOKUP_DAY" make_chroot "$@")
+  echo "$dir/$1"
 }
 make_chroot() {
-  local file=$1 release=$2 archs=$3
-  shift 3
+  local dir=$1 file=$2 release=$3 archs=$4
+  shift 4
   need /usr/bin/mmdebstrap=mmdebstrap
   need_subordinate_ids
-  chroot_sources "$release" "$archs" >"${file%/*}/sources.list"
-  mmdebstrap --mode=unshare --architectures="$native" "$@" \
-    "$release" "$file" "${file%/*}/sources.list" >&2
+  chroot_sources "$release" "$archs" >"$dir/sources.list"
+  mmdebstrap --mode=unshare --architectures="$native" "$@" "$release" "$dir/$file" "$dir/sources.list"
 }
 
-# build/source/: the Debian source package of the tracked files; prints its
-# .dsc.
+# The Debian source package of the tracked files; prints its .dsc.
 source_package() {
-  local key
-  key=$(source_key)
-  fresh build/source "$key" make_source_package
-  echo build/source/score-lookup_*.dsc
+  local dir
+  dir=$(fresh source "$(source_key)" make_source_package)
+  echo "$dir"/score-lookup_*.dsc
 }
 make_source_package() {
   need /usr/bin/dpkg-source=dpkg-dev /usr/bin/git=git
   local tree
-  tree=build/source/score-lookup-$(dpkg-parsechangelog --show-field Version)
+  tree=$1/score-lookup-$(dpkg-parsechangelog --show-field Version)
   copy_source "$tree"
-  (cd "$tree" && dpkg-source --build .) >&2
+  (cd "$tree" && dpkg-source --build .)
   rm -rf "$tree"
 }
 
-# build/debs/RELEASE-ARCH/: the .debs for ARCH that sbuild builds in a clean
-# chroot of RELEASE, natively or with --host, with the suite run inside the
-# build (under qemu-user in a cross build) and again against the installed
+# The folder of the .debs for ARCH that sbuild builds in a clean chroot of
+# RELEASE, natively or with --host, with the suite run inside the build
+# (under qemu-user in a cross build) and again against the installed
 # package; NOCHECK builds without the suite, as that profile says. Where the
-# mirror cannot serve a file that its index lists, it leaves the reason in
-# DIR/skipped instead.
+# mirror cannot serve a file of a foreign architecture that its index
+# lists, the folder holds the reason in the file skipped instead.
 sbuilt() {
-  local release=$1 arch=$2 nocheck=${3:-} key dir
-  dir=build/debs/$release-$arch${nocheck:+-nocheck}
-  key=$(source_key)
-  # A mirror that lacked a file may have it an hour later.
-  [[ -z $(find "$dir/skipped" -mmin +60 2>/dev/null) ]] || rm -f "$dir/.key"
-  fresh "$dir" "$key" sbuild_into "$@"
+  fresh debs "$(source_key) $* $SCORE_LOOKUP_DAY" sbuild_into "$@"
 }
 sbuild_into() {
-  local release=$1 arch=$2 nocheck=${3:-} dsc chroot security options=() build_options version
-  local dir=build/debs/$release-$arch${nocheck:+-nocheck}
+  local dir=$1 release=$2 arch=$3 nocheck=${4:-} dsc chroot sources security options=() build_options version
   dsc=$(realpath "$(source_package)")
   version=$(dpkg-parsechangelog --show-field Version)${suffix[$release]}
   chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
@@ -261,10 +242,10 @@ sbuild_into() {
   need_subordinate_ids
   if [[ $arch == "$native" ]]; then
     options+=(--arch="$arch")
-    security=$(debian_sources "$release" | grep -m 1 -- "-security ") || true
-    if [[ -n $security ]] && lists_download "$security" "$native"; then
-      options+=(--extra-repository="deb [signed-by=$keyring] $security")
-    fi
+    # The buildd chroot serves every architecture, so reads no -security.
+    sources=$(debian_sources "$release")
+    security=$(grep -m 1 -- "-security " <<<"$sources") || true
+    [[ -z $security ]] || options+=(--extra-repository="deb [signed-by=$keyring] $security")
   else
     options+=(--build="$native" --host="$arch")
   fi
@@ -290,67 +271,109 @@ sbuild_into() {
     sbuild --chroot-mode=unshare --chroot="$chroot" \
     --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
     --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
-    local missing
-    local log="$dir/score-lookup_${version}_$arch.build"
-    if ! grep -qx 'Fail-Stage: install-deps' "$log" ||
-      ! missing=$(grep -o -m 1 -E 'Failed to fetch [^ ]+\.deb  404' "$log"); then
-      tail -n 60 "$log" "$dir/sbuild.out" >&2
-      fail "sbuild failed for $release on $arch; its log is in $dir"
+    local missing log="$dir/score-lookup_${version}_$arch.build"
+    # Only a foreign architecture may be missing from a mirror.
+    if [[ $arch == "$native" ]] || ! missing=$(mirror_lacks "$log"); then
+      tail -n 60 "$log" "$dir/sbuild.out"
+      fail "sbuild failed for $release on $arch: the end of its log is above"
     fi
-    missing=${missing#Failed to fetch }
-    missing=${missing%% *}
-    missing=${missing##*/}
-    printf 'skipped: the mirror lacks %b\n' "${missing//%/\\x}" >"$dir/skipped"
+    echo "skipped: the mirror lacks $missing" >"$dir/skipped"
   fi
 }
 
-# Whether sbuilt left the .debs of RELEASE-ARCH, or the reason it could not.
-skipped_reason() { cat "build/debs/$1/skipped" 2>/dev/null; }
+# The file that sbuild's LOG found missing from the mirror, where that alone
+# stopped the build while it installed what the build depends on.
+mirror_lacks() {
+  local missing
+  grep -qx 'Fail-Stage: install-deps' "$1" &&
+    missing=$(grep -o -m 1 -E 'Failed to fetch [^ ]+\.deb  404' "$1") || return 1
+  missing=${missing#Failed to fetch }
+  missing=${missing%% *}
+  missing=${missing##*/}
+  printf '%b\n' "${missing//%/\\x}"
+}
 
-# Wine runs the 32-bit .exe in the downloads' chroot. Where the kernel runs
-# no 32-bit programs, a CI machine lets qemu-user run them: the static
-# qemu-i386 of Debian 13, whose start of wine takes seconds where Debian
-# 12's takes a minute, registered with binfmt_misc until this shell ends.
+# Whether the folder DIR that sbuilt made holds a skip: prints its reason.
+skipped_reason() { cat "$1/skipped" 2>/dev/null; }
+
+# The folder of RELEASE-ARCH's .debs, once the suite passed inside the
+# build and against the installed package, with every case group.
+checked_debs() {
+  local dir log groups counts passed skipped
+  dir=$(sbuilt "$1" "$2")
+  ! skipped_reason "$dir" >/dev/null || { echo "$dir" && return; }
+  log=$(echo "$dir"/score-lookup_*_"$2".build)
+  groups=$(python3 tests/lookup.py --list | wc -l)
+  grep -x "100% tests passed, 0 tests failed out of $groups" "$log" >&2 ||
+    fail "the suite did not pass all $groups case groups inside the build; its log is $log"
+  counts=$(sed -n 's/^score_lookup: \([0-9]*\) passed, 0 failed, \([0-9]*\) skipped$/\1 \2/p' "$log")
+  read -r passed skipped <<<"${counts:-0 0}"
+  ((passed + skipped == groups)) ||
+    fail "the suite did not pass all $groups case groups against the installed package; its log is $log"
+  only_platform_skips "$log"
+  echo "$dir"
+}
+
+# Fails unless every case skipped in the test logs given was skipped for a
+# platform limit, as tests/lookup.py says.
+only_platform_skips() {
+  python3 tests/lookup.py --check-skips "$@" >&2 || fail "cases skipped for no platform limit in $*"
+}
+
+# Wine runs the 32-bit .exe in the downloads' chroot, where the machine runs
+# 32-bit programs, natively or through an emulator of its owner's (another
+# run's may go at any time). A CI machine whose kernel runs none is given one.
 i386_runs() {
   need /usr/bin/arch-test=arch-test
   arch-test -n i386 >/dev/null && return 0
-  local misc=/proc/sys/fs/binfmt_misc dir=build/qemu-i386
-  [[ ${CI:-} == true ]] || fail "this kernel runs no 32-bit programs, which wine needs:" \
-    "apt-get install qemu-user-static binfmt-support (registers qemu-i386 for them)"
-  if [[ ! -x $dir/qemu-i386 ]]; then
-    mkdir -p "$dir/lists/partial" "$dir/parts"
-    debian_sources trixie | grep -m 1 ' trixie ' | sed "s|^|deb [signed-by=$keyring] |" >"$dir/sources.list"
-    local apt=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
-      -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir" -o APT::Architectures="$native"
-      -o APT::Sandbox::User="$(id -un)")
-    apt-get update -qq "${apt[@]}" >&2
-    (cd "$dir" && apt-get download -qq "${apt[@]}" qemu-user >&2)
-    dpkg-deb --fsys-tarfile "$dir"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$dir/qemu-i386"
-    chmod +x "$dir/qemu-i386"
+  if arch-test i386 >/dev/null && ! compgen -G '/proc/sys/fs/binfmt_misc/score-lookup-i386-*' >/dev/null; then
+    return 0
   fi
-  [[ -e $misc/register ]] || mount -t binfmt_misc binfmt_misc "$misc"
-  [[ ! -e $misc/score-lookup-i386 ]] || echo -1 >"$misc/score-lookup-i386"
-  # F: the kernel opens qemu now, so that it runs in any chroot.
-  printf '%s' ':score-lookup-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$PWD/$dir/qemu-i386"':F' >"$misc/register"
-  at_exit "echo -1 >$misc/score-lookup-i386"
-  arch-test -n i386 >/dev/null || fail "qemu-i386 does not run 32-bit programs here"
+  [[ ${CI:-} == true ]] || fail "this machine runs no 32-bit programs, which wine needs:" \
+    "apt-get install qemu-user-static binfmt-support (registers qemu-i386 for them)"
+  emulate_i386
 }
 
-# build/downloads/out/: what packaging/downloads builds and tests in a clean
-# chroot of the oldest release, made for the purpose by mmdebstrap with the
+# Lets qemu-user run every 32-bit x86 program started until this shell ends,
+# even where the kernel runs them itself, for binfmt_misc comes first: the
+# static qemu-i386 of Debian 13, whose start of wine takes seconds where
+# Debian 12's takes a minute, registered under a name of this shell's own.
+emulate_i386() {
+  local misc=/proc/sys/fs/binfmt_misc dir name apt
+  dir=$(mktemp -d)
+  at_exit "rm -rf $(printf %q "$dir")"
+  mkdir -p "$dir/lists/partial"
+  debian_sources trixie | grep -m 1 ' trixie ' | sed "s|^|deb [signed-by=$keyring] |" >"$dir/sources.list"
+  apt=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+    -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir" -o APT::Architectures="$native"
+    -o APT::Sandbox::User="$(id -un)")
+  apt-get update -qq "${apt[@]}" >&2
+  (cd "$dir" && apt-get download -qq "${apt[@]}" qemu-user >&2)
+  dpkg-deb --fsys-tarfile "$dir"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$dir/qemu-i386"
+  chmod +x "$dir/qemu-i386"
+  [[ -e $misc/register ]] || mount -t binfmt_misc binfmt_misc "$misc"
+  name=score-lookup-i386-${dir##*.}
+  # F: the kernel opens qemu now, so that it runs in any chroot, and from
+  # any folder after this one is gone.
+  printf '%s' ":$name:M::"'\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$dir/qemu-i386:F" >"$misc/register"
+  at_exit "echo -1 >$misc/$name"
+  # qemu, and not the kernel, runs arch-test's 32-bit program.
+  QEMU_STRACE=1 /usr/lib/arch-test/i386 2>&1 | grep -q '^[0-9]* exit' ||
+    fail "qemu-i386 does not run 32-bit programs here"
+  # shellcheck disable=SC2034 # for the caller
+  emulator=$misc/$name
+}
+
+# The folder of what packaging/downloads builds and tests in a clean chroot
+# of the oldest release, made for the purpose by mmdebstrap with the
 # packages of the day, and removed after: the tarballs, the zip, the source
-# archive, glibc's source, and the list of what built them. CHECKS, a
-# script of the tree, then checks them in the same chroot.
+# archive, glibc's source, and the list of what built them, which CHECKS, a
+# script of the tree, then checks in the same chroot.
 built_downloads() {
-  local key
-  key=$(source_key)
-  # A checked build serves where none is asked for.
-  if [[ $(cat build/downloads/.key 2>/dev/null) != "$key checked" ]]; then
-    fresh build/downloads "$key${1:+ checked}" make_downloads "$@"
-  fi
+  fresh downloads "$(source_key) $1 $SCORE_LOOKUP_DAY" make_downloads "$1"
 }
 make_downloads() {
-  local checks=${1:-} tree hooks=() packages=(
+  local out=$1 checks=$2 packages=(
     build-essential cmake git python3 python3-pyte zip unzip file
     g++-aarch64-linux-gnu libc6-dev:arm64 qemu-user # the aarch64 tarball
     g++-mingw-w64-i686-win32 wine wine32:i386        # the zip
@@ -361,17 +384,56 @@ make_downloads() {
   need /usr/bin/mmdebstrap=mmdebstrap /usr/bin/git=git
   need_subordinate_ids
   i386_runs
-  tree=$(mktemp -d)
-  copy_source "$tree/score-lookup"
-  chroot_sources "$downloads_release" "$native,arm64,i386" "${packages[@]}" >"$tree/sources.list"
+  copy_source "$out/score-lookup"
+  chroot_sources "$downloads_release" "$native,arm64,i386" >"$out/sources.list"
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
-  hooks=(--customize-hook="copy-in $tree/score-lookup /srv"
-    --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out')
-  # shellcheck disable=SC2016
-  [[ -z $checks ]] || hooks+=(--customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out')
-  mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
+  OUT=$out mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
     --include="$(IFS=, && echo "${packages[*]}")" \
-    "${hooks[@]}" --customize-hook="copy-out /srv/out $PWD/build/downloads" \
-    "$downloads_release" /dev/null "$tree/sources.list" >&2
-  rm -rf "$tree"
+    --customize-hook='cp -a "$OUT/score-lookup" "$1/srv/"' --customize-hook='arch-test -c "$1" i386' \
+    --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out' \
+    --customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out' \
+    --customize-hook='cp -a "$1/srv/out/." "$OUT/"' \
+    "$downloads_release" /dev/null "$out/sources.list"
+  rm -rf "$out/score-lookup" "$out/sources.list"
+}
+
+# Runs mmdebstrap's customize HOOKs as root in a new chroot of RELEASE for
+# this machine's architecture, made from its own sources with PACKAGES
+# (comma-separated), and removed after. The tracked files are in /src, and
+# the FILEs in /srv.
+#
+#   in_chroot RELEASE PACKAGES [FILE]... -- HOOK...
+in_chroot() {
+  local release=$1 include=$2 stage hooks=()
+  shift 2
+  need /usr/bin/mmdebstrap=mmdebstrap
+  need_subordinate_ids
+  stage=$(mktemp -d)
+  at_exit "rm -rf $(printf %q "$stage")"
+  copy_source "$stage/src"
+  mkdir "$stage/srv"
+  while [[ $1 != -- ]]; do
+    cp -a "$1" "$stage/srv/"
+    shift
+  done
+  shift
+  for hook; do
+    hooks+=(--customize-hook="$hook")
+  done
+  chroot_sources "$release" "$native" >"$stage/sources.list"
+  # shellcheck disable=SC2016 # the hook's $1 is the chroot
+  STAGE=$stage mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
+    --customize-hook='cp -a "$STAGE/src" "$1/" && cp -a "$STAGE/srv/." "$1/srv/"' "${hooks[@]}" \
+    "$release" /dev/null "$stage/sources.list"
+}
+
+# trixie's lintian, as nobody in a trixie chroot, shows no tag, of any
+# class, on the source package or on the .changes in the folders DIR...
+lintian_clean() {
+  local dsc
+  dsc=$(source_package)
+  # shellcheck disable=SC2016 # the hook's $1 is the chroot
+  in_chroot trixie lintian "${dsc%/*}" "$@" -- \
+    'chroot "$1" runuser -u nobody -- sh -c "lintian --version && lintian -I --pedantic --display-experimental \
+      --fail-on error,warning,info,pedantic,experimental /srv/*/*.changes /srv/*/*.dsc"'
 }
