@@ -386,13 +386,17 @@ make_downloads() {
   i386_runs
   copy_source "$out/score-lookup"
   chroot_sources "$downloads_release" "$native,arm64,i386" >"$out/sources.list"
+  out=$(realpath "$out")
+  # Copied in and out by mmdebstrap as the caller, whom its user namespace
+  # does not map; the tree is root's, as git in the chroot wants.
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
-  OUT=$out mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
+  mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
     --include="$(IFS=, && echo "${packages[*]}")" \
-    --customize-hook='cp -a "$OUT/score-lookup" "$1/srv/"' --customize-hook='arch-test -c "$1" i386' \
+    --customize-hook="copy-in $out/score-lookup /srv" --customize-hook='chown -R 0:0 "$1/srv/score-lookup"' \
+    --customize-hook='arch-test -c "$1" i386' \
     --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out' \
     --customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out' \
-    --customize-hook='cp -a "$1/srv/out/." "$OUT/"' \
+    --customize-hook="sync-out /srv/out $out" \
     "$downloads_release" /dev/null "$out/sources.list"
   rm -rf "$out/score-lookup" "$out/sources.list"
 }
@@ -421,9 +425,9 @@ in_chroot() {
     hooks+=(--customize-hook="$hook")
   done
   chroot_sources "$release" "$native" >"$stage/sources.list"
-  # shellcheck disable=SC2016 # the hook's $1 is the chroot
-  STAGE=$stage mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
-    --customize-hook='cp -a "$STAGE/src" "$1/" && cp -a "$STAGE/srv/." "$1/srv/"' "${hooks[@]}" \
+  # Copied in by mmdebstrap as the caller, whom its user namespace does not map.
+  mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
+    --customize-hook="copy-in $stage/src /" --customize-hook="sync-in $stage/srv /srv" "${hooks[@]}" \
     "$release" /dev/null "$stage/sources.list"
 }
 
