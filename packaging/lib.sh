@@ -392,11 +392,12 @@ make_downloads() {
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
   mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
     --include="$(IFS=, && echo "${packages[*]}")" \
-    --customize-hook="copy-in $out/score-lookup /srv" --customize-hook='chown -R 0:0 "$1/srv/score-lookup"' \
+    --customize-hook="copy-in $(printf %q "$out/score-lookup") /srv" \
+    --customize-hook='chown -R 0:0 "$1/srv/score-lookup"' \
     --customize-hook='arch-test -c "$1" i386' \
     --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out' \
     --customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out' \
-    --customize-hook="sync-out /srv/out $out" \
+    --customize-hook="sync-out /srv/out $(printf %q "$out")" \
     "$downloads_release" /dev/null "$out/sources.list"
   rm -rf "$out/score-lookup" "$out/sources.list"
 }
@@ -427,7 +428,8 @@ in_chroot() {
   chroot_sources "$release" "$native" >"$stage/sources.list"
   # Copied in by mmdebstrap as the caller, whom its user namespace does not map.
   mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
-    --customize-hook="copy-in $stage/src /" --customize-hook="sync-in $stage/srv /srv" "${hooks[@]}" \
+    --customize-hook="copy-in $(printf %q "$stage/src") /" \
+    --customize-hook="sync-in $(printf %q "$stage/srv") /srv" "${hooks[@]}" \
     "$release" /dev/null "$stage/sources.list"
 }
 
