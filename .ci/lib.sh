@@ -1,11 +1,6 @@
 # shellcheck shell=bash
-# What every CI step shares. A step is a script in .ci/steps/ that sources
-# this file first:
-#
-#   . "$(dirname "$0")/../lib.sh"
-#
-# It then runs from the top of the tree with strict error handling, the
-# build functions of packaging/lib.sh, a scratch folder of its own
+# What every step in .ci/steps/ sources first: the build functions of
+# packaging/lib.sh, run from the top of the tree, a scratch folder of its own
 # ($scratch, also TMPDIR) that goes when it ends, and the functions below.
 # shellcheck source=packaging/lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/../packaging/lib.sh"
@@ -23,19 +18,10 @@ skip() {
   exit 77
 }
 
-# The folder of RELEASE-ARCH's checked .debs, or a skipped step where the
-# mirror could not serve that build.
-debs_of() {
-  local dir reason
-  dir=$(checked_debs "$1" "$2")
-  if reason=$(skipped_reason "$dir"); then
-    skip "${reason#skipped: }"
-  fi
-  echo "$dir"
-}
-
 # Runs a preset's workflow from a clean cache: configure, build, the suite.
 workflow() {
+  need /usr/bin/cmake=cmake /usr/bin/make=make /usr/bin/python3=python3 \
+    /usr/lib/python3/dist-packages/pyte=python3-pyte
   cmake --workflow --preset "$1" --fresh
   only_platform_skips "build/$1/Testing/Temporary/LastTest.log"
 }
@@ -49,8 +35,8 @@ clang_compile_db() {
 }
 
 # Fails unless SHIPPED, as its package stripped it, holds BUILT's code and
-# data, section by section (.rodata on ELF, .rdata on PE): what is checked
-# in the unstripped build, whose symbols name main, is what users get.
+# data: what is checked in the unstripped build, whose symbols name main, is
+# what users get.
 same_code() {
   local shipped=$1 built=$2 objcopy=$3 section
   for section in .text .rodata .rdata .data; do
@@ -64,9 +50,7 @@ same_code() {
 }
 
 # Fails unless checksec finds each protection of a hardened static ELF
-# program in PROGRAM. It finds the canary only through symbols, which
-# stripping removes, and the C library in it always has one: main_has_canary
-# looks in main instead.
+# program in PROGRAM but the canary, which main_has_canary looks for in main.
 checksec_hardened() {
   local got expected='Full RELRO,NX enabled,PIE enabled,No RPATH,No RUNPATH'
   got=$(checksec --format=csv --file="$1" | cut -d, -f1,3-6)
@@ -74,14 +58,12 @@ checksec_hardened() {
   [[ $got == "$expected" ]] || fail "$1 lacks a protection: $got"
 }
 
-# Prints the disassembly of the function MAIN (main, or _main on 32-bit
-# Windows) in the unstripped BUILT, with the target's OBJDUMP.
+# Prints the disassembly of the function MAIN in BUILT, with OBJDUMP.
 disassembled() {
   "$2" -d --no-show-raw-insn "$1" | awk -v main="<$3>:" '$2 == main, /^$/'
 }
 
-# A stack protector that guards main calls __stack_chk_fail from it, on every
-# architecture; the unstripped build names both.
+# A stack protector that guards main calls __stack_chk_fail from it.
 main_has_canary() {
   grep -q '<_*__stack_chk_fail' <<<"$(disassembled "$1" "$2" "${3:-main}")" ||
     fail "${3:-main} in $1 checks no stack canary"

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Names each call, in the shell scripts given, of a function that none of
-them defines: a command named as the project names its functions, lower-case
-words joined by underscores, unless a script needs it as a package's program
-(need /usr/bin/NAME=PACKAGE).
+"""Names each call, in the shell scripts given, of a function named as the
+project names its own (words_joined_by_underscores) that none of them
+defines, nor needs as a program (need /usr/bin/NAME=PACKAGE).
 
     .ci/undefined-calls.py SCRIPT...
 """

@@ -1,26 +1,27 @@
 # shellcheck shell=bash
 # How every published file is built: in clean chroots that mmdebstrap makes
-# from this machine's own Debian sources, as the archive builds. Sourced by
-# packaging/release and by CI. What it builds goes into build/, stamped with
-# the tracked files that it came from, and is reused until one changes.
+# from this machine's Debian sources. Sourced by packaging/release and CI.
 set -euo pipefail
 # A build run as path=$(built_thing) stops the caller when it fails.
 shopt -s inherit_errexit
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export DEBIAN_FRONTEND=noninteractive
 
-# The .debs: each release on each of its architectures, and the suffix that
-# gives each release's build a version of its own, so that one repository
-# holds both, bookworm's sorts below trixie's, and both below the next
-# upstream version.
+# The .debs: each release on each of its architectures, with a suffix that
+# sorts bookworm's below trixie's, and both below the next version.
 # shellcheck disable=SC2034 # for the scripts that source this
 releases=(bookworm trixie)
 declare -A architectures=(
   [bookworm]='amd64 arm64 armel armhf i386 mips64el ppc64el s390x'
   [trixie]='amd64 arm64 armel armhf i386 ppc64el riscv64 s390x')
 declare -A suffix=([bookworm]='~deb12u1' [trixie]='~deb13u1')
-# The downloads are built on the oldest release, whose C library is the
-# oldest that their static programs carry.
+pairs=()
+for release in "${releases[@]}"; do
+  for arch in ${architectures[$release]}; do
+    pairs+=("$release-$arch")
+  done
+done
+# The downloads' static programs carry the oldest release's C library.
 downloads_release=bookworm
 native=$(dpkg --print-architecture)
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
@@ -30,9 +31,8 @@ fail() {
   exit 1
 }
 
-# Whatever a shell leaves behind is undone when it ends, however it ends:
-# the commands given to at_exit run last first, and see its $status. A
-# subshell keeps its own, for it inherits no trap.
+# What a shell leaves behind is undone when it ends, however it ends, last
+# first. A subshell keeps its own commands, for it inherits no trap.
 exit_commands=() exit_owner=$BASHPID
 at_exit() {
   [[ $exit_owner == "$BASHPID" ]] || exit_commands=() exit_owner=$BASHPID
@@ -51,13 +51,10 @@ run_exit_commands() {
 }
 
 # Makes sure of the packages whose marker file is missing, given as
-# FILE=PACKAGE. Only a CI machine (CI=true) is changed, and only by adding
-# packages; anywhere else this stops and says what to install. Where the
-# machine is older than the archive, apt may have to upgrade what a new
-# package depends on (uidmap needs its own passwd): it says so, and nothing
-# is removed, nor is the C library changed.
+# FILE=PACKAGE: on a CI machine (CI=true) by adding them, and upgrading what
+# they need, never by removing; anywhere else it says what to install.
 need() {
-  local wanted=() pair plan upgrades
+  local wanted=() pair
   for pair in "$@"; do
     [[ -e ${pair%%=*} || " ${wanted[*]} " == *" ${pair#*=} "* ]] || wanted+=("${pair#*=}")
   done
@@ -65,13 +62,7 @@ need() {
   [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
   apt_update
   lock_apt
-  plan=$(apt-get install -s --no-install-recommends "${wanted[@]}") || fail "apt cannot install ${wanted[*]}"
-  if grep -E '^(Remv|Inst libc6(:[a-z0-9]+)? \[)' <<<"$plan" >&2; then
-    fail "installing ${wanted[*]} would remove, or change the C library, as above"
-  fi
-  upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { print $2 }' <<<"$plan" | paste -sd' ')
-  [[ -z $upgrades ]] || echo "To install ${wanted[*]}, apt upgrades what they need: $upgrades" >&2
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${wanted[@]}" >&2
+  apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-remove --no-install-recommends "${wanted[@]}" >&2
   exec {apt_lock}>&-
 }
 
@@ -95,8 +86,8 @@ apt_update() {
 
 # mmdebstrap, sbuild and autopkgtest make their chroots in user namespaces,
 # where the user's ids are mapped to subordinate ones.
-need_subordinate_ids() {
-  need /usr/bin/newuidmap=uidmap
+need_unshare() {
+  need /usr/bin/newuidmap=uidmap /usr/bin/mmdebstrap=mmdebstrap /usr/bin/git=git
   local user first
   user=$(id -un)
   has_ids() { grep -qs "^$user:" /etc/subuid && grep -qs "^$user:" /etc/subgid; }
@@ -114,10 +105,9 @@ need_subordinate_ids() {
   exec {apt_lock}>&-
 }
 
-# The machine's own Debian sources for its release, as apt read them at its
-# last update, renamed for RELEASE: "URI SUITE COMPONENT" a line, for the
-# release, its -updates and its -security, by codename whatever the sources
-# call them (stable, oldstable).
+# The machine's Debian sources for its release, its -updates and its
+# -security, by codename whatever the sources call them (stable), renamed for
+# RELEASE: "URI SUITE COMPONENT" a line.
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -137,16 +127,14 @@ debian_sources() {
 # as packages of several architectures must be.
 chroot_sources() {
   if [[ $2 == *,* ]]; then
-    echo "The $1 chroot for $2 reads $1 and $1-updates alone." >&2
     debian_sources "$1" | grep -v -- '-security '
   else
     debian_sources "$1"
   fi | sed "s|^|deb [signed-by=$keyring] |"
 }
 
-# The tracked files as they are, with the modes that a umask of 022 gives,
-# in a repository of their own that holds HEAD: nothing of this one's
-# configuration, and a worktree's too.
+# The tracked files as they are, with a umask of 022's modes, in a new
+# repository that holds HEAD and nothing of this one's configuration.
 copy_source() {
   git clone -q --no-local --no-checkout --single-branch --no-tags . "$1"
   git -C "$1" remote remove origin
@@ -164,9 +152,8 @@ source_key() {
 export SCORE_LOOKUP_DAY=${SCORE_LOOKUP_DAY:-$(date +%F)}
 
 # Prints build/NAME/HASH: the folder that COMMAND NEWDIR ARGS... makes for
-# KEY, once, in a new folder moved into place when it is whole and never
-# changed after, so that its readers need no lock. Another maker waits for
-# the first, then takes what it made. What is two days old goes.
+# KEY, once, moved into place when whole and never changed after, so that
+# readers need no lock. What is two days old goes.
 fresh() {
   local name=$1 dir lock
   dir=build/$1/$(sha256sum <<<"$2" | cut -c1-16)
@@ -190,10 +177,9 @@ fresh() {
   echo "$dir"
 }
 
-# A chroot of RELEASE for this machine's architecture, whose sources serve
-# ARCHS (comma-separated), that mmdebstrap makes with OPTIONS..., as the
-# tarball FILE (.tar, or .tar.gz for piuparts) with its sources.list beside
-# it; made again each day, as the archive moves on. Prints its path.
+# Prints the tarball FILE of a chroot of RELEASE for this machine, whose
+# sources serve ARCHS (comma-separated), made by mmdebstrap with OPTIONS...
+# each day, as the archive moves on.
 chroot_tarball() {
   local dir
   dir=$(fresh chroots "$* $SCORE_LOOKUP_DAY" make_chroot "$@")
@@ -202,8 +188,7 @@ chroot_tarball() {
 make_chroot() {
   local dir=$1 file=$2 release=$3 archs=$4
   shift 4
-  need /usr/bin/mmdebstrap=mmdebstrap
-  need_subordinate_ids
+  need_unshare
   chroot_sources "$release" "$archs" >"$dir/sources.list"
   mmdebstrap --mode=unshare --architectures="$native" "$@" "$release" "$dir/$file" "$dir/sources.list"
 }
@@ -224,38 +209,17 @@ make_source_package() {
 }
 
 # The folder of the .debs for ARCH that sbuild builds in a clean chroot of
-# RELEASE, natively or with --host, with the suite run inside the build
-# (under qemu-user in a cross build) and again against the installed
-# package; NOCHECK builds without the suite, as that profile says. Where the
-# mirror cannot serve a file of a foreign architecture that its index
-# lists, the folder holds the reason in the file skipped instead.
+# RELEASE, with the suite run in the build (under qemu-user in a cross
+# build) and against the installed package; NOCHECK builds without it.
 sbuilt() {
   fresh debs "$(source_key) $* $SCORE_LOOKUP_DAY" sbuild_into "$@"
 }
 sbuild_into() {
-  local dir=$1 release=$2 arch=$3 nocheck=${4:-} dsc chroot sources security options=() build_options version
-  dsc=$(realpath "$(source_package)")
-  version=$(dpkg-parsechangelog --show-field Version)${suffix[$release]}
-  chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
-    "${architectures[$release]// /,}" --variant=buildd --include=apt-utils)")
-  need /usr/bin/sbuild=sbuild
-  need_subordinate_ids
-  if [[ $arch == "$native" ]]; then
-    options+=(--arch="$arch")
-    # The buildd chroot serves every architecture, so reads no -security.
-    sources=$(debian_sources "$release")
-    security=$(grep -m 1 -- "-security " <<<"$sources") || true
-    [[ -z $security ]] || options+=(--extra-repository="deb [signed-by=$keyring] $security")
-  else
-    options+=(--build="$native" --host="$arch")
-  fi
+  local dir=$1 release=$2 arch=$3 nocheck=${4:-} options=()
   if [[ -n $nocheck ]]; then
     options+=(--profiles="$([[ $arch == "$native" ]] || echo cross,)nocheck")
-    build_options=nocheck
   else
     [[ $arch == "$native" ]] || options+=(--profiles=cross)
-    # Set, for sbuild adds nocheck to a cross build where it is not.
-    build_options=
     # The installed package, run as the build ran it: in a cross build,
     # under the emulator that CMake was given.
     # shellcheck disable=SC2016 # for the shell in the chroot
@@ -267,18 +231,40 @@ sbuild_into() {
   # The version's own entry, which sbuild adds, is dated as the release.
   options+=(--append-to-version="${suffix[$release]}" --binNMU-timestamp="$(dpkg-parsechangelog -STimestamp)"
     --maintainer="$(dpkg-parsechangelog -SMaintainer)")
-  if ! (cd "$dir" && env -u DEB_BUILD_PROFILES DEB_BUILD_OPTIONS="$build_options" \
-    sbuild --chroot-mode=unshare --chroot="$chroot" \
-    --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
-    --no-source-only-changes "${options[@]}" "$dsc" >sbuild.out 2>&1); then
-    local missing log="$dir/score-lookup_${version}_$arch.build"
-    # Only a foreign architecture may be missing from a mirror.
-    if [[ $arch == "$native" ]] || ! missing=$(mirror_lacks "$log"); then
-      tail -n 60 "$log" "$dir/sbuild.out"
-      fail "sbuild failed for $release on $arch: the end of its log is above"
-    fi
-    echo "skipped: the mirror lacks $missing" >"$dir/skipped"
+  # Set even when empty, for sbuild adds nocheck to a cross build where it is not.
+  DEB_BUILD_OPTIONS=${nocheck:+nocheck} sbuild_in "$dir" "$(realpath "$(source_package)")" "$release" "$arch" "${options[@]}"
+}
+
+# Builds the source package DSC in DIR with sbuild, in a clean buildd chroot
+# of RELEASE, for ARCH, natively (reading -security too) or with --host, and
+# OPTIONS.... Where the mirror cannot serve a file of a foreign architecture
+# that its index lists, DIR holds the reason in the file skipped instead.
+sbuild_in() {
+  local dir=$1 dsc=$2 release=$3 arch=$4 chroot sources security options=() log missing
+  shift 4
+  chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
+    "${architectures[$release]// /,}" --variant=buildd --include=apt-utils)")
+  need /usr/bin/sbuild=sbuild
+  need_unshare
+  if [[ $arch == "$native" ]]; then
+    options+=(--arch="$arch")
+    # The buildd chroot serves every architecture, so reads no -security.
+    sources=$(debian_sources "$release")
+    security=$(grep -m 1 -- "-security " <<<"$sources") || true
+    [[ -z $security ]] || options+=(--extra-repository="deb [signed-by=$keyring] $security")
+  else
+    options+=(--build="$native" --host="$arch")
   fi
+  (cd "$dir" && env -u DEB_BUILD_PROFILES sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" \
+    --no-run-lintian --no-run-piuparts --no-run-autopkgtest --no-source-only-changes \
+    "${options[@]}" "$@" "$dsc" >sbuild.out 2>&1) && return
+  log=$(echo "$dir"/*_"$arch".build)
+  # Only a foreign architecture may be missing from a mirror.
+  if [[ $arch == "$native" ]] || ! missing=$(mirror_lacks "$log"); then
+    tail -n 60 "$log" "$dir/sbuild.out"
+    fail "sbuild failed for $release on $arch: the end of its log is above"
+  fi
+  echo "the mirror lacks $missing" >"$dir/skipped"
 }
 
 # The file that sbuild's LOG found missing from the mirror, where that alone
@@ -293,15 +279,12 @@ mirror_lacks() {
   printf '%b\n' "${missing//%/\\x}"
 }
 
-# Whether the folder DIR that sbuilt made holds a skip: prints its reason.
-skipped_reason() { cat "$1/skipped" 2>/dev/null; }
-
 # The folder of RELEASE-ARCH's .debs, once the suite passed inside the
 # build and against the installed package, with every case group.
 checked_debs() {
   local dir log groups counts passed skipped
   dir=$(sbuilt "$1" "$2")
-  ! skipped_reason "$dir" >/dev/null || { echo "$dir" && return; }
+  [[ ! -e $dir/skipped ]] || { echo "$dir" && return; }
   log=$(echo "$dir"/score-lookup_*_"$2".build)
   groups=$(python3 tests/lookup.py --list | wc -l)
   grep -x "100% tests passed, 0 tests failed out of $groups" "$log" >&2 ||
@@ -320,9 +303,9 @@ only_platform_skips() {
   python3 tests/lookup.py --check-skips "$@" >&2 || fail "cases skipped for no platform limit in $*"
 }
 
-# Wine runs the 32-bit .exe in the downloads' chroot, where the machine runs
-# 32-bit programs, natively or through an emulator of its owner's (another
-# run's may go at any time). A CI machine whose kernel runs none is given one.
+# Wine runs the 32-bit .exe where the machine runs 32-bit programs, natively
+# or through its owner's emulator (another run's may go at any time); a CI
+# machine whose kernel runs none is given one.
 i386_runs() {
   need /usr/bin/arch-test=arch-test
   arch-test -n i386 >/dev/null && return 0
@@ -334,10 +317,9 @@ i386_runs() {
   emulate_i386
 }
 
-# Lets qemu-user run every 32-bit x86 program started until this shell ends,
-# even where the kernel runs them itself, for binfmt_misc comes first: the
-# static qemu-i386 of Debian 13, whose start of wine takes seconds where
-# Debian 12's takes a minute, registered under a name of this shell's own.
+# Has every 32-bit x86 program run by qemu-user until this shell ends, even
+# where the kernel runs them, for binfmt_misc comes first: Debian 13's static
+# qemu-i386 (12's takes a minute to start wine), under a name of its own.
 emulate_i386() {
   local misc=/proc/sys/fs/binfmt_misc dir name apt
   dir=$(mktemp -d)
@@ -364,16 +346,13 @@ emulate_i386() {
   emulator=$misc/$name
 }
 
-# The folder of what packaging/downloads builds and tests in a clean chroot
-# of the oldest release, made for the purpose by mmdebstrap with the
-# packages of the day, and removed after: the tarballs, the zip, the source
-# archive, glibc's source, and the list of what built them, which CHECKS, a
-# script of the tree, then checks in the same chroot.
+# The folder of what packaging/downloads builds and tests in a new chroot of
+# the oldest release, which CHECKS, a script of the tree, then checks there.
 built_downloads() {
   fresh downloads "$(source_key) $1 $SCORE_LOOKUP_DAY" make_downloads "$1"
 }
 make_downloads() {
-  local out=$1 checks=$2 packages=(
+  local packages=(
     build-essential cmake git python3 python3-pyte zip unzip file
     g++-aarch64-linux-gnu libc6-dev:arm64 qemu-user # the aarch64 tarball
     g++-mingw-w64-i686-win32 wine wine32:i386        # the zip
@@ -381,38 +360,27 @@ make_downloads() {
   )
   # Each of the downloads is an x86 build or an x86 emulation.
   [[ $native == amd64 ]] || fail "the downloads are built on amd64, not $native"
-  need /usr/bin/mmdebstrap=mmdebstrap /usr/bin/git=git
-  need_subordinate_ids
   i386_runs
-  copy_source "$out/score-lookup"
-  chroot_sources "$downloads_release" "$native,arm64,i386" >"$out/sources.list"
-  out=$(realpath "$out")
-  # Copied in and out by mmdebstrap as the caller, whom its user namespace
-  # does not map; the tree is root's, as git in the chroot wants.
+  # The tree is root's, as git in the chroot wants.
   # shellcheck disable=SC2016 # the hooks' $1 is the chroot
-  mmdebstrap --mode=unshare --variant=apt --architectures="$native,arm64,i386" \
-    --include="$(IFS=, && echo "${packages[*]}")" \
-    --customize-hook="copy-in $(printf %q "$out/score-lookup") /srv" \
-    --customize-hook='chown -R 0:0 "$1/srv/score-lookup"' \
-    --customize-hook='arch-test -c "$1" i386' \
-    --customize-hook='chroot "$1" /srv/score-lookup/packaging/downloads /srv/out' \
-    --customize-hook='chroot "$1" /srv/score-lookup/'"$checks"' /srv/out' \
-    --customize-hook="sync-out /srv/out $(printf %q "$out")" \
-    "$downloads_release" /dev/null "$out/sources.list"
-  rm -rf "$out/score-lookup" "$out/sources.list"
+  in_chroot "$downloads_release" "$native,arm64,i386" "$(IFS=, && echo "${packages[*]}")" -- \
+    'chown -R 0:0 "$1/src"' \
+    'arch-test -c "$1" i386' \
+    'chroot "$1" /src/packaging/downloads /srv/out' \
+    'chroot "$1" /src/'"$2"' /srv/out' \
+    "sync-out /srv/out $(printf %q "$(realpath "$1")")"
 }
 
 # Runs mmdebstrap's customize HOOKs as root in a new chroot of RELEASE for
-# this machine's architecture, made from its own sources with PACKAGES
-# (comma-separated), and removed after. The tracked files are in /src, and
-# the FILEs in /srv.
+# ARCHS (comma-separated, this machine's first) with PACKAGES, the tracked
+# files in /src and the FILEs in /srv, all copied in by mmdebstrap as the
+# caller, whom its user namespace does not map.
 #
-#   in_chroot RELEASE PACKAGES [FILE]... -- HOOK...
+#   in_chroot RELEASE ARCHS PACKAGES [FILE]... -- HOOK...
 in_chroot() {
-  local release=$1 include=$2 stage hooks=()
-  shift 2
-  need /usr/bin/mmdebstrap=mmdebstrap
-  need_subordinate_ids
+  local release=$1 archs=$2 include=$3 stage hooks=()
+  shift 3
+  need_unshare
   stage=$(mktemp -d)
   at_exit "rm -rf $(printf %q "$stage")"
   copy_source "$stage/src"
@@ -425,9 +393,8 @@ in_chroot() {
   for hook; do
     hooks+=(--customize-hook="$hook")
   done
-  chroot_sources "$release" "$native" >"$stage/sources.list"
-  # Copied in by mmdebstrap as the caller, whom its user namespace does not map.
-  mmdebstrap --mode=unshare --variant=apt ${include:+--include="$include"} \
+  chroot_sources "$release" "$archs" >"$stage/sources.list"
+  mmdebstrap --mode=unshare --variant=apt --architectures="$archs" ${include:+--include="$include"} \
     --customize-hook="copy-in $(printf %q "$stage/src") /" \
     --customize-hook="sync-in $(printf %q "$stage/srv") /srv" "${hooks[@]}" \
     "$release" /dev/null "$stage/sources.list"
@@ -439,7 +406,7 @@ lintian_clean() {
   local dsc
   dsc=$(source_package)
   # shellcheck disable=SC2016 # the hook's $1 is the chroot
-  in_chroot trixie lintian "${dsc%/*}" "$@" -- \
+  in_chroot trixie "$native" lintian "${dsc%/*}" "$@" -- \
     'chroot "$1" runuser -u nobody -- sh -c "lintian --version && lintian -I --pedantic --display-experimental \
       --fail-on error,warning,info,pedantic,experimental /srv/*/*.changes /srv/*/*.dsc"'
 }
