@@ -1,7 +1,5 @@
 # shellcheck shell=bash
-# What every step in .ci/steps/ sources first: the build functions of
-# packaging/lib.sh, run from the top of the tree, a scratch folder of its own
-# ($scratch, also TMPDIR) that goes when it ends, and the functions below.
+# What every step sources first: the build functions, and a $scratch folder of its own.
 # shellcheck source=packaging/lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/../packaging/lib.sh"
 step_name=${SCORE_LOOKUP_STEP:-$(basename "$0")}
@@ -11,8 +9,7 @@ at_exit 'rm -rf "$scratch"'
 # Temporary files of every tool (lintian, wine, reprotest) go there too.
 export TMPDIR=$scratch
 
-# A step that cannot run here says why and ends with status 77, which
-# .ci/run counts as skipped: never as passed.
+# Ends a step that cannot run here, which .ci/run counts as skipped, never as passed.
 skip() {
   echo "$step_name: skipped: $*" >&2
   exit 77
@@ -26,27 +23,21 @@ workflow() {
   only_platform_skips "build/$1/Testing/Temporary/LastTest.log"
 }
 
-# A folder of the clang preset, configured for the tracked files as they
-# are, whose compile_commands.json the analysers read.
+# A folder of the clang preset, whose compile_commands.json the analysers read.
 clang_compile_db() {
   need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
   cmake --preset clang -B "$scratch/analysis" -DBUILD_TESTING=OFF >&2
   echo "$scratch/analysis"
 }
 
-# Fails unless SHIPPED, as its package stripped it, holds BUILT's code and
-# data: what is checked in the unstripped build, whose symbols name main, is
-# what users get.
+# Fails unless SHIPPED is BUILT stripped as cmake/pack.cmake strips it: what
+# is checked in the unstripped build, whose symbols name main, is what users get.
 same_code() {
-  local shipped=$1 built=$2 objcopy=$3 section
-  for section in .text .rodata .rdata .data; do
-    "$objcopy" -O binary --only-section="$section" "$built" "$scratch/built$section"
-    "$objcopy" -O binary --only-section="$section" "$shipped" "$scratch/shipped$section"
-    cmp -s "$scratch/shipped$section" "$scratch/built$section" ||
-      fail "$shipped differs from $built in $section"
-  done
-  [[ -s $scratch/built.text && (-s $scratch/built.rodata || -s $scratch/built.rdata) ]] ||
-    fail "$built has no code or no constant data to compare"
+  local strip
+  strip=$(sed -n 's/^set(CPACK_SCORE_LOOKUP_STRIP "\(.*\)")$/\1/p' "${2%/*}/CPackConfig.cmake")
+  SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -STimestamp) \
+    "$strip" --remove-section=.comment --remove-section=.note -o "$scratch/stripped" "$2"
+  cmp "$scratch/stripped" "$1" || fail "$1 is not $2, stripped"
 }
 
 # Fails unless checksec finds each protection of a hardened static ELF
