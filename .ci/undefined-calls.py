@@ -33,8 +33,6 @@ for script in sys.argv[1:]:
     tree = subprocess.run(["shfmt", "--to-json", "-ln", "bash"], input=text,
                           capture_output=True, text=True, check=True).stdout
     walk(json.loads(tree), script)
-undefined = [(script, line, name) for script, line, name in calls
+undefined = [f"{script}:{line}: {name} is called, and no script defines it" for script, line, name in calls
              if re.fullmatch(r"[a-z0-9]+(_[a-z0-9]+)+", name) and name not in defined | needed]
-for script, line, name in undefined:
-    print(f"{script}:{line}: {name} is called, and no script defines it")
-sys.exit(1 if undefined else 0)
+sys.exit("\n".join(undefined) or None)
