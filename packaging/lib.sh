@@ -6,8 +6,7 @@ shopt -s inherit_errexit
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export DEBIAN_FRONTEND=noninteractive
 
-# The .debs: each release on each of its architectures, with a suffix that
-# sorts bookworm's below trixie's, and both below the next version.
+# Each release's architectures, and a suffix that sorts bookworm's below trixie's.
 # shellcheck disable=SC2034 # for the scripts that source this
 releases=(bookworm trixie)
 declare -A architectures=(
@@ -30,8 +29,7 @@ fail() {
   exit 1
 }
 
-# What a shell leaves behind is undone when it ends, however it ends, last
-# first. A subshell keeps its own commands, for it inherits no trap.
+# Undoes, last first, what a shell leaves, however it ends; a subshell, its own.
 exit_commands=() exit_owner=$BASHPID
 at_exit() {
   [[ $exit_owner == "$BASHPID" ]] || exit_commands=() exit_owner=$BASHPID
@@ -71,7 +69,6 @@ lock_apt() {
   flock "$apt_lock"
 }
 
-# apt-get update, once in a run of CI.
 apt_update() {
   [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]] || return 0
   lock_apt
@@ -100,8 +97,7 @@ need_unshare() {
   exec {apt_lock}>&-
 }
 
-# The machine's Debian sources ("URI SUITE COMPONENT") of its release, its
-# -updates and -security, by codename, renamed for RELEASE.
+# The machine's Debian sources, by codename, as "URI SUITE COMPONENT" for RELEASE.
 debian_sources() {
   local own lines
   own=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -115,8 +111,7 @@ debian_sources() {
   sort -u <<<"$lines" | sed "s/ $own/ $1/"
 }
 
-# The sources of a chroot of RELEASE for ARCHS (comma-separated): -security
-# only for one, for a mirror's may not keep several in step.
+# A chroot's sources: -security only for one architecture, as mirrors skew them.
 chroot_sources() {
   if [[ $2 == *,* ]]; then
     debian_sources "$1" | grep -v -- '-security '
@@ -141,9 +136,8 @@ source_key() {
 # A run of CI keeps its day, so that no step remakes a chroot under another.
 export SCORE_LOOKUP_DAY=${SCORE_LOOKUP_DAY:-$(date +%F)}
 
-# Prints build/NAME/HASH: the folder that COMMAND NEWDIR ARGS... makes for
-# KEY, once, moved into place when whole and never changed after. What is
-# two days old goes.
+# Prints build/NAME/HASH, made for KEY once by COMMAND NEWDIR ARGS..., moved into
+# place when whole and never changed after. What is two days old goes.
 fresh() {
   local name=$1 dir lock
   dir=build/$1/$(sha256sum <<<"$2" | cut -c1-16)
@@ -165,8 +159,7 @@ fresh() {
   echo "$dir"
 }
 
-# Prints the tarball FILE of a chroot of RELEASE whose sources serve ARCHS,
-# made by mmdebstrap with OPTIONS... each day, as the archive moves on.
+# The tarball FILE of a chroot of RELEASE for ARCHS, made each day with OPTIONS...
 chroot_tarball() {
   local dir
   dir=$(fresh chroots "$* $SCORE_LOOKUP_DAY" make_chroot "$@")
@@ -180,7 +173,6 @@ make_chroot() {
   mmdebstrap --mode=unshare --architectures="$native" "$@" "$release" "$dir/$file" "$dir/sources.list"
 }
 
-# The Debian source package of the tracked files; prints its .dsc.
 source_package() {
   local dir
   dir=$(fresh source "$(source_key)" make_source_package)
@@ -221,9 +213,8 @@ sbuild_into() {
     sbuild_in "$dir" "$(realpath "$(source_package)")" "$release" "$arch" "${options[@]}"
 }
 
-# Builds the source package DSC in DIR with sbuild in a clean chroot of
-# RELEASE for ARCH, with OPTIONS...; where the mirror lacks a file of a
-# foreign architecture, DIR holds the reason in the file skipped instead.
+# Builds DSC in DIR with sbuild for RELEASE on ARCH, with OPTIONS...; where the
+# mirror lacks a foreign architecture's file, DIR/skipped says so instead.
 sbuild_in() {
   local dir=$1 dsc=$2 release=$3 arch=$4 chroot sources security options=() log missing
   shift 4
@@ -347,11 +338,9 @@ make_downloads() {
     "sync-out /srv/out $(printf %q "$(realpath "$1")")"
 }
 
-# Runs mmdebstrap's customize HOOKs as root in a new chroot of RELEASE for
-# ARCHS (this machine's first) with PACKAGES, the tracked files in /src and
-# the FILEs in /srv, copied in by mmdebstrap, whose namespace maps no caller.
-#
-#   in_chroot RELEASE ARCHS PACKAGES [FILE]... -- HOOK...
+# in_chroot RELEASE ARCHS PACKAGES [FILE]... -- HOOK... runs mmdebstrap's hooks
+# in a new chroot, the tracked files in /src and the FILEs in /srv, copied in by
+# mmdebstrap, whose user namespace maps none of the caller's files.
 in_chroot() {
   local release=$1 archs=$2 include=$3 stage hooks=()
   shift 3
