@@ -13,12 +13,12 @@ declare -A architectures=(
   [bookworm]='amd64 arm64 armel armhf i386 mips64el ppc64el s390x'
   [trixie]='amd64 arm64 armel armhf i386 ppc64el riscv64 s390x')
 declare -A suffix=([bookworm]='~deb12u1' [trixie]='~deb13u1')
-pairs=()
-for release in "${releases[@]}"; do
+# shellcheck disable=SC2034 # for the scripts that source this
+mapfile -t pairs < <(for release in "${releases[@]}"; do
   for arch in ${architectures[$release]}; do
-    pairs+=("$release-$arch")
+    echo "$release-$arch"
   done
-done
+done)
 # The downloads' static programs carry the oldest release's C library.
 downloads_release=bookworm
 native=$(dpkg --print-architecture)
@@ -48,7 +48,7 @@ run_exit_commands() {
 }
 
 # Installs the PACKAGE of each FILE=PACKAGE whose FILE is missing, only where
-# CI=true, and never removes one; elsewhere it says what to install.
+# CI=true, removing none, nor changing libc6; elsewhere it says what to install.
 need() {
   local wanted=() pair
   for pair in "$@"; do
@@ -58,6 +58,8 @@ need() {
   [[ ${CI:-} == true ]] || fail "missing ${wanted[*]}; install with: apt-get install ${wanted[*]}"
   apt_update
   lock_apt
+  ! apt-get install -s --no-install-recommends "${wanted[@]}" | grep -E '^Inst libc6(:[a-z0-9]+)? \[' >&2 ||
+    fail "installing ${wanted[*]} would change the C library's version, as above"
   apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-remove --no-install-recommends "${wanted[@]}" >&2
   exec {apt_lock}>&-
 }
@@ -70,11 +72,10 @@ lock_apt() {
 }
 
 apt_update() {
-  [[ ! -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]] || return 0
   lock_apt
-  apt-get update -qq >&2 || fail "apt-get update failed"
-  exec {apt_lock}>&-
+  [[ -e ${SCORE_LOOKUP_CI_RUN:-/nonexistent}/apt-updated ]] || apt-get update -qq >&2 || fail "apt-get update failed"
   [[ -z ${SCORE_LOOKUP_CI_RUN:-} ]] || touch "$SCORE_LOOKUP_CI_RUN/apt-updated"
+  exec {apt_lock}>&-
 }
 
 # Chroots are made in user namespaces, which map the user's ids to subordinate ones.
@@ -193,7 +194,7 @@ sbuilt() {
   fresh debs "$(source_key) $* $SCORE_LOOKUP_DAY" sbuild_into "$@"
 }
 sbuild_into() {
-  local dir=$1 release=$2 arch=$3 nocheck=${4:-} options=()
+  local dir=$1 release=$2 arch=$3 nocheck=${4:-} options=() dsc
   if [[ -n $nocheck ]]; then
     options+=(--profiles="$([[ $arch == "$native" ]] || echo cross,)nocheck")
   else
@@ -208,16 +209,16 @@ sbuild_into() {
   # The version's own entry, which sbuild adds, is dated as the release.
   options+=(--append-to-version="${suffix[$release]}" --binNMU-timestamp="$(dpkg-parsechangelog -STimestamp)"
     --maintainer="$(dpkg-parsechangelog -SMaintainer)")
-  # Set even when empty, for sbuild adds nocheck to a cross build where it is not.
-  DEB_BUILD_OPTIONS=${nocheck:+nocheck} \
-    sbuild_in "$dir" "$(realpath "$(source_package)")" "$release" "$arch" "${options[@]}"
+  dsc=$(realpath "$(source_package)")
+  # Given even when empty, for sbuild adds nocheck to a cross build where it is not.
+  sbuild_in "$dir" "$dsc" "$release" "$arch" "${nocheck:+nocheck}" "${options[@]}"
 }
 
-# Builds DSC in DIR with sbuild for RELEASE on ARCH, with OPTIONS...; where the
-# mirror lacks a foreign architecture's file, DIR/skipped says so instead.
+# Builds DSC in DIR with sbuild for RELEASE on ARCH, with DEB_BUILD_OPTIONS and
+# OPTIONS...; where the mirror lacks a foreign file, DIR/skipped says so instead.
 sbuild_in() {
-  local dir=$1 dsc=$2 release=$3 arch=$4 chroot sources security options=() log missing
-  shift 4
+  local dir=$1 dsc=$2 release=$3 arch=$4 build_options=$5 chroot sources security options=() log missing
+  shift 5
   chroot=$(realpath "$(chroot_tarball "$release-buildd.tar" "$release" \
     "${architectures[$release]// /,}" --variant=buildd --include=apt-utils)")
   need /usr/bin/sbuild=sbuild
@@ -231,7 +232,7 @@ sbuild_in() {
   else
     options+=(--build="$native" --host="$arch")
   fi
-  (cd "$dir" && env -u DEB_BUILD_PROFILES sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" \
+  (cd "$dir" && env -u DEB_BUILD_PROFILES DEB_BUILD_OPTIONS="$build_options" sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" \
     --no-run-lintian --no-run-piuparts --no-run-autopkgtest --no-source-only-changes \
     "${options[@]}" "$@" "$dsc" >sbuild.out 2>&1) && return
   log=$(echo "$dir"/*_"$arch".build)
