@@ -232,9 +232,9 @@ sbuild_in() {
   else
     options+=(--build="$native" --host="$arch")
   fi
-  (cd "$dir" && env -u DEB_BUILD_PROFILES DEB_BUILD_OPTIONS="$build_options" sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$release" \
-    --no-run-lintian --no-run-piuparts --no-run-autopkgtest --no-source-only-changes \
-    "${options[@]}" "$@" "$dsc" >sbuild.out 2>&1) && return
+  (cd "$dir" && env -u DEB_BUILD_PROFILES DEB_BUILD_OPTIONS="$build_options" sbuild --chroot-mode=unshare \
+    --chroot="$chroot" --dist="$release" --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
+    --no-source-only-changes "${options[@]}" "$@" "$dsc" >sbuild.out 2>&1) && return
   log=$(echo "$dir"/*_"$arch".build)
   # Only a foreign architecture may be missing from a mirror.
   if [[ $arch == "$native" ]] || ! missing=$(mirror_lacks "$log"); then
