@@ -17,15 +17,12 @@ skip() {
 
 # Runs a preset's workflow from a clean cache: configure, build, the suite.
 workflow() {
-  need /usr/bin/cmake=cmake /usr/bin/make=make /usr/bin/python3=python3 \
-    /usr/lib/python3/dist-packages/pyte=python3-pyte
   cmake --workflow --preset "$1" --fresh
   only_platform_skips "build/$1/Testing/Temporary/LastTest.log"
 }
 
 # A folder of the clang preset, whose compile_commands.json the analysers read.
 clang_compile_db() {
-  need /usr/bin/cmake=cmake /usr/bin/clang++=clang /usr/bin/make=make
   cmake --preset clang -B "$scratch/analysis" -DBUILD_TESTING=OFF >&2
   echo "$scratch/analysis"
 }
@@ -48,4 +45,19 @@ disassembled() {
 main_has_canary() {
   grep -q '<_*__stack_chk_fail' <<<"$(disassembled "$1" "$2" "${3:-main}")" ||
     fail "${3:-main} in $1 checks no stack canary"
+}
+
+# A copy of the runner in DIR, whose steps format, gcc, clang and tidy stand in:
+# they fail, are killed, clean up at SIGTERM, and wait.
+stand_in_runner() {
+  mkdir -p "$1/.ci/steps"
+  cp -r .ci/run .ci/lib.sh "$1/.ci/"
+  cp -r packaging "$1/"
+  # The stand-ins need nothing installed.
+  sed -i '/^command_of() {$/i needs=([format]= [gcc]= [clang]= [tidy]=)' "$1/.ci/run"
+  for step in format='echo said by format; exit 3' gcc='echo said by gcc; kill -KILL $$' \
+    clang='trap "echo cleaned by clang; exit 1" TERM; echo said by clang; sleep 60' tidy='echo said by tidy; sleep 60'; do
+    printf '#!/bin/sh\n# stands in for %s\n%s\n' "${step%%=*}" "${step#*=}" >"$1/.ci/steps/${step%%=*}"
+    chmod +x "$1/.ci/steps/${step%%=*}"
+  done
 }
