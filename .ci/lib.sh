@@ -56,7 +56,7 @@ stand_in_runner() {
   # The stand-ins need nothing installed.
   sed -i '/^command_of() {$/i needs=([format]= [gcc]= [clang]= [tidy]=)' "$1/.ci/run"
   for step in format='echo said by format; exit 3' gcc='echo said by gcc; kill -KILL $$' \
-    clang='trap "echo cleaned by clang; exit 1" TERM; echo said by clang; sleep 60' tidy='echo said by tidy; sleep 60'; do
+    clang='trap "echo cleaned by clang; exit 1" TERM; echo said by clang; sleep 60' tidy='echo said by tidy; sleep 600'; do
     printf '#!/bin/sh\n# stands in for %s\n%s\n' "${step%%=*}" "${step#*=}" >"$1/.ci/steps/${step%%=*}"
     chmod +x "$1/.ci/steps/${step%%=*}"
   done

@@ -295,9 +295,11 @@ in_chroot() {
     hooks+=(--customize-hook="$hook")
   done
   chroot_sources "$release" "$archs" >"$stage/sources.list"
-  # Its device files, which no user namespace may make, come anew.
+  # Uploaded, for its namespace may reach no folder of the caller's; its device
+  # files, which no namespace may make, come anew.
   mmdebstrap --mode=unshare --variant=custom --skip=update --architectures="$archs" \
-    --setup-hook="mmtarfilter --path-exclude='/dev/*' <$(printf %q "$base") | tar -C \"\$1\" -x" \
+    --setup-hook="upload $(printf %q "$base") /base.tar" \
+    --setup-hook="mmtarfilter --path-exclude='/dev/*' <\"\$1/base.tar\" | tar -C \"\$1\" -x && rm \"\$1/base.tar\"" \
     --customize-hook="copy-in $(printf %q "$stage/src") /" \
     --customize-hook="sync-in $(printf %q "$stage/srv") /srv" "${hooks[@]}" \
     "$release" /dev/null "$stage/sources.list"
